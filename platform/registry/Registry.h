@@ -69,8 +69,8 @@ LONG RegDeleteTree(HKEY key, const char* subKey);
 // they were first written. `nameSize` is in characters and includes the terminator on input.
 LONG RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved,
                   char* keyClass, DWORD* classSize, void* lastWriteTime);
-LONG RegEnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved,
-                  DWORD* type, BYTE* data, DWORD* dataSize);
+LONG RegEnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* reserved, DWORD* type,
+                  BYTE* data, DWORD* dataSize);
 
 namespace registry {
 

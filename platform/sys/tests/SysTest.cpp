@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/sys/Sys.h"
+
+namespace {
+
+TEST(LangIdTest, LocaleNamesMapToWindowsIdentifiers) {
+    const struct {
+        const char* locale;
+        uint16_t langId;
+    } cases[] = {
+        {"en_US.UTF-8", 0x0409}, {"en_GB", 0x0809},       {"zh_CN.UTF-8", 0x0804},
+        {"zh_SG", 0x1004},       {"zh_TW.Big5", 0x0404},  {"zh_HK", 0x0C04},
+        {"de_DE@euro", 0x0407},  {"fr_FR.UTF-8", 0x040C}, {"ja_JP.eucJP", 0x0411},
+        {"C", 0x0409},           {"POSIX", 0x0409},       {"", 0x0409},
+        {"xx_YY", 0x0409},       {"de_LU", 0x0407},
+    };
+    for (const auto& c : cases) EXPECT_EQ(sys::LangIdOfLocaleName(c.locale), c.langId) << c.locale;
+}
+
+TEST(LangIdTest, FirstSetVariableWins) {
+    setenv("LC_ALL", "", 1);
+    setenv("LC_MESSAGES", "ja_JP.UTF-8", 1);
+    setenv("LANG", "de_DE.UTF-8", 1);
+    EXPECT_EQ(sys::UserDefaultLangId(), 0x0411);
+    unsetenv("LC_MESSAGES");
+    EXPECT_EQ(sys::UserDefaultLangId(), 0x0407);
+    unsetenv("LANG");
+    EXPECT_EQ(sys::UserDefaultLangId(), 0x0409);
+}
+
+TEST(DocumentsFolderTest, ReadsUserDirsAndFallsBack) {
+    const auto root = std::filesystem::temp_directory_path() / "skelvane-sys-test";
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root / "config");
+    setenv("HOME", root.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+    EXPECT_EQ(sys::DocumentsFolder(), root.string() + "/Documents");
+
+    std::ofstream(root / "config/user-dirs.dirs")
+        << "# comment\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente/\"\n";
+    EXPECT_EQ(sys::DocumentsFolder(), root.string() + "/Dokumente");
+    std::filesystem::remove_all(root);
+}
+
+TEST(InstallFolderTest, IsTheExecutablesFolderWithSlash) {
+    const std::string folder = sys::GetInstallFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(folder.back(), '/');
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+}
+
+TEST(ClockTest, InjectedClocksReplaceTheSystemOnes) {
+    int64_t now = 1000;
+    sys::ClockSource injected;
+    injected.currentTimeMs = [&] { return now; };
+    injected.today = [] { return sys::Date{2026, 12, 9}; };
+    const sys::ClockSource previous = sys::SetClockSource(injected);
+    EXPECT_EQ(sys::CurrentTimeMs(), 1000);
+    now = 61001;
+    EXPECT_EQ(sys::CurrentTimeMs(), 61001);
+    EXPECT_EQ(sys::Today(), (sys::Date{2026, 12, 9}));
+    EXPECT_GT(sys::ProcessClockMs(), 0);  // not injected: the system's
+    sys::SetClockSource(previous);
+    EXPECT_GT(sys::CurrentTimeMs(), 1'700'000'000'000);
+}
+
+class RecordingPresenter : public sys::IMessageBoxPresenter {
+public:
+    int Present(const std::string& text, const std::string& caption, unsigned style) override {
+        texts.push_back(caption + "|" + text + "|" + std::to_string(style));
+        return sys::IDCANCEL;
+    }
+    std::vector<std::string> texts;
+};
+
+TEST(MessageBoxTest, GoesToTheInstalledPresenter) {
+    auto presenter = std::make_shared<RecordingPresenter>();
+    auto previous = sys::SetMessageBoxPresenter(presenter);
+    EXPECT_EQ(sys::WarningBox("Disk full"), sys::IDCANCEL);
+    ASSERT_EQ(presenter->texts.size(), 1u);
+    EXPECT_EQ(presenter->texts[0], "Lumivor|Disk full|48");
+    sys::SetMessageBoxPresenter(previous);
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+#include "platform/v4l2/CameraList.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/v4l2/CameraModes.h"
+
+namespace v4l2 {
+namespace {
+
+std::string FixedText(const uint8_t* text, size_t size) {
+    const char* chars = reinterpret_cast<const char*>(text);
+    return std::string(chars, strnlen(chars, size));
+}
+
+}  // namespace
+
+uint32_t NodeCapabilities(const v4l2_capability& cap) {
+    return (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+}
+
+std::string MakeDevicePath(const std::string& busInfo, const std::optional<UsbIdentity>& usb) {
+    if (!usb) return "v4l2#" + busInfo;
+    char prefix[40];
+    std::snprintf(prefix, sizeof(prefix), "usb#vid_%04x&pid_%04x&mi_%02x#", usb->vendorId,
+                  usb->productId, usb->interfaceNumber);
+    return prefix + busInfo;
+}
+
+std::vector<CameraInfo> EnumerateCameras(IDeviceSystem& system) {
+    std::vector<CameraInfo> cameras;
+    for (const auto& node : system.ListVideoNodes()) {
+        std::unique_ptr<IDeviceNode> device;
+        if (system.Open(node, device) != 0) continue;
+        v4l2_capability cap{};
+        if (device->QueryCap(cap) != 0) continue;
+        uint32_t caps = NodeCapabilities(cap);
+        if (!(caps & V4L2_CAP_VIDEO_CAPTURE) || !(caps & V4L2_CAP_STREAMING)) continue;
+        if (ListCameraModes(*device).empty()) continue;
+        CameraInfo camera;
+        camera.node = node;
+        camera.friendlyName = FixedText(cap.card, sizeof(cap.card));
+        camera.busInfo = FixedText(cap.bus_info, sizeof(cap.bus_info));
+        if (camera.busInfo.empty()) camera.busInfo = node;
+        cameras.push_back(std::move(camera));
+    }
+    std::stable_sort(cameras.begin(), cameras.end(), [](const CameraInfo& a, const CameraInfo& b) {
+        return a.busInfo < b.busInfo;
+    });
+    std::vector<std::string> basePaths;
+    for (auto& camera : cameras) {
+        std::string path = MakeDevicePath(camera.busInfo, system.UsbIdentityOf(camera.node));
+        // Two nodes on one bus path (a driver that reports no interface) stay apart.
+        auto copies = std::count(basePaths.begin(), basePaths.end(), path);
+        basePaths.push_back(path);
+        camera.devicePath = copies ? path + "#" + std::to_string(copies + 1) : path;
+    }
+    return cameras;
+}
+
+}  // namespace v4l2

@@ -1,0 +1,246 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "platform/v4l2/CameraList.h"
+#include "platform/v4l2/CameraModes.h"
+#include "platform/v4l2/CameraStream.h"
+#include "platform/v4l2/DeviceMonitor.h"
+#include "platform/v4l2/SnapshotButton.h"
+#include "platform/v4l2/tests/FakeCameras.h"
+
+namespace v4l2 {
+namespace {
+
+using testing::FakeDeviceSystem;
+
+std::unique_ptr<IDeviceNode> OpenNode(IDeviceSystem& system, const std::string& node) {
+    std::unique_ptr<IDeviceNode> opened;
+    EXPECT_EQ(system.Open(node, opened), 0) << node;
+    return opened;
+}
+
+// Capture nodes only, in bus order, named by card, addressed by bus path and USB identity.
+TEST(CameraList, ListsCaptureNodesByBusPath) {
+    FakeDeviceSystem system;
+    std::vector<CameraInfo> cameras = EnumerateCameras(system);
+    struct Expected {
+        const char* node;
+        const char* name;
+        const char* path;
+    };
+    const Expected expected[] = {
+        {"/dev/video6", "vivid", "v4l2#platform:vivid-000"},
+        {"/dev/video2", "USB2.0 PC CAMERA", "usb#vid_0c45&pid_6340&mi_00#usb-0000:00:14.0-1"},
+        {"/dev/video0", "HD Pro Webcam C920", "usb#vid_046d&pid_082d&mi_00#usb-0000:00:14.0-2"},
+        {"/dev/video3", "Busy Cam", "usb#vid_1e4e&pid_0102&mi_00#usb-0000:00:14.0-3"},
+        {"/dev/video4", "Integrated Webcam", "usb#vid_0bda&pid_58c2&mi_00#usb-0000:00:14.0-5"},
+    };
+    ASSERT_EQ(cameras.size(), std::size(expected));
+    for (size_t i = 0; i < cameras.size(); ++i) {
+        EXPECT_EQ(cameras[i].node, expected[i].node);
+        EXPECT_EQ(cameras[i].friendlyName, expected[i].name);
+        EXPECT_EQ(cameras[i].devicePath, expected[i].path);
+    }
+}
+
+// Renumbered nodes (another plug order) keep the same list and paths; a camera that offers
+// nothing this layer converts is not listed.
+TEST(CameraList, OrderAndPathsDoNotDependOnNodeNumbers) {
+    auto cameras = FakeDeviceSystem::StandardCameras();
+    auto renumbered = cameras;
+    for (size_t i = 0; i < renumbered.size(); ++i)
+        renumbered[i].node = "/dev/video" + std::to_string(20 - i);
+    renumbered.push_back({"/dev/video30",
+                          "H264 Only",
+                          "usb-0000:00:14.0-9",
+                          V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING,
+                          UsbIdentity{1, 2, 0},
+                          {{V4L2_PIX_FMT_H264, {{1920, 1080, 30}}}},
+                          {}});
+    FakeDeviceSystem first(cameras), second(renumbered);
+    auto a = EnumerateCameras(first), b = EnumerateCameras(second);
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i].devicePath, b[i].devicePath);
+}
+
+TEST(CameraList, SharedBusPathsStayDistinct) {
+    const uint32_t capture = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+    std::vector<testing::FakeCamera> twins = {
+        {"/dev/video0",
+         "twin",
+         "platform:twin",
+         capture,
+         std::nullopt,
+         {{V4L2_PIX_FMT_YUYV, {{64, 48, 30}}}},
+         {}},
+        {"/dev/video1",
+         "twin",
+         "platform:twin",
+         capture,
+         std::nullopt,
+         {{V4L2_PIX_FMT_YUYV, {{64, 48, 30}}}},
+         {}},
+    };
+    FakeDeviceSystem system(twins);
+    auto cameras = EnumerateCameras(system);
+    ASSERT_EQ(cameras.size(), 2u);
+    EXPECT_EQ(cameras[0].devicePath, "v4l2#platform:twin");
+    EXPECT_EQ(cameras[1].devicePath, "v4l2#platform:twin#2");
+}
+
+TEST(CameraModes, OneModePerSizeWithTheFastestFormat) {
+    FakeDeviceSystem system;
+    struct Case {
+        const char* node;
+        std::vector<CameraMode> modes;
+    };
+    const Case cases[] = {
+        // YUYV and MJPEG both at 30 fps: the uncompressed one; above that MJPEG is faster.
+        {"/dev/video0",
+         {{640, 480, V4L2_PIX_FMT_YUYV, 1, 30},
+          {1280, 720, V4L2_PIX_FMT_MJPEG, 1, 30},
+          {1920, 1080, V4L2_PIX_FMT_MJPEG, 1, 30}}},
+        // The device's own order is kept.
+        {"/dev/video2",
+         {{1280, 720, V4L2_PIX_FMT_MJPEG, 1, 30},
+          {640, 480, V4L2_PIX_FMT_MJPEG, 1, 30},
+          {320, 240, V4L2_PIX_FMT_MJPEG, 1, 30}}},
+        {"/dev/video4",
+         {{320, 240, V4L2_PIX_FMT_YUYV, 1, 30}, {640, 480, V4L2_PIX_FMT_YUYV, 1, 30}}},
+        {"/dev/video1", {}},  // metadata
+    };
+    for (const auto& c : cases) {
+        auto node = OpenNode(system, c.node);
+        EXPECT_EQ(ListCameraModes(*node), c.modes) << c.node;
+    }
+    EXPECT_EQ((CameraMode{1, 1, 0, 1, 30}).FrameInterval100ns(), 333333);
+}
+
+// A ranged (stepwise) answer offers the common sizes inside it and its largest size.
+TEST(CameraModes, RangedSizesOfferCommonSizes) {
+    class SteppedNode : public IDeviceNode {
+    public:
+        int QueryCap(v4l2_capability&) override { return 0; }
+        int EnumFormat(v4l2_fmtdesc& desc) override {
+            if (desc.index != 0) return EINVAL;
+            desc.pixelformat = V4L2_PIX_FMT_YUYV;
+            return 0;
+        }
+        int EnumFrameSizes(v4l2_frmsizeenum& size) override {
+            if (size.index != 0) return EINVAL;
+            size.type = V4L2_FRMSIZE_TYPE_STEPWISE;
+            size.stepwise = {320, 1000, 16, 240, 600, 8};
+            return 0;
+        }
+        int EnumFrameIntervals(v4l2_frmivalenum&) override { return EINVAL; }
+        int GetFormat(v4l2_format&) override { return EINVAL; }
+        int SetFormat(v4l2_format&) override { return EINVAL; }
+        int SetStreamParm(v4l2_streamparm&) override { return EINVAL; }
+        int RequestBuffers(v4l2_requestbuffers&) override { return EINVAL; }
+        int QueryBuffer(v4l2_buffer&) override { return EINVAL; }
+        int MapBuffer(const v4l2_buffer&, std::span<uint8_t>&) override { return EINVAL; }
+        void UnmapBuffers() override {}
+        int QueueBuffer(v4l2_buffer&) override { return EINVAL; }
+        int DequeueBuffer(v4l2_buffer&) override { return EINVAL; }
+        int StreamOn() override { return EINVAL; }
+        int StreamOff() override { return EINVAL; }
+        int WaitFrame(int) override { return EINVAL; }
+        int QueryControl(v4l2_queryctrl&) override { return EINVAL; }
+        int QueryMenu(v4l2_querymenu&) override { return EINVAL; }
+        int GetControl(v4l2_control&) override { return EINVAL; }
+        int SetControl(v4l2_control&) override { return EINVAL; }
+    } node;
+    std::vector<std::pair<uint32_t, uint32_t>> sizes;
+    for (const auto& mode : ListCameraModes(node)) sizes.emplace_back(mode.width, mode.height);
+    const std::vector<std::pair<uint32_t, uint32_t>> expected = {
+        {320, 240}, {352, 288}, {640, 360}, {640, 480}, {800, 600}, {1000, 600}};
+    EXPECT_EQ(sizes, expected);
+}
+
+TEST(CameraStream, StreamsConvertedFramesAndStops) {
+    FakeDeviceSystem system;
+    auto node = OpenNode(system, "/dev/video0");
+    CameraStream stream(*node);
+    for (const auto& mode : ListCameraModes(*node)) {
+        ASSERT_EQ(stream.Start(mode), 0);
+        std::vector<uint8_t> picture(Rgb24ImageSize(mode.width, mode.height));
+        for (int frame = 0; frame < 6; ++frame)  // more frames than buffers: they are requeued
+            ASSERT_EQ(stream.ReadFrame(picture, 1000), 0);
+        EXPECT_NEAR(picture[0], testing::kBottomColour[0], 10);
+        EXPECT_NEAR(picture[picture.size() - 1], testing::kTopColour[2], 10);
+        stream.Stop();
+        EXPECT_FALSE(stream.Streaming());
+    }
+}
+
+TEST(CameraStream, ReportsBusyRefusedAndUnpluggedDevices) {
+    FakeDeviceSystem system;
+    auto busy = OpenNode(system, "/dev/video3");
+    CameraStream busyStream(*busy);
+    EXPECT_EQ(busyStream.Start(ListCameraModes(*busy).front()), EBUSY);
+    EXPECT_FALSE(busyStream.Streaming());
+
+    // A size the device answers with another one is refused, not streamed mis-sized.
+    auto webcam = OpenNode(system, "/dev/video0");
+    CameraStream stream(*webcam);
+    EXPECT_EQ(stream.Start({800, 600, V4L2_PIX_FMT_YUYV, 0, 0}), EINVAL);
+
+    ASSERT_EQ(stream.Start({640, 480, V4L2_PIX_FMT_YUYV, 1, 30}), 0);
+    std::vector<uint8_t> picture(Rgb24ImageSize(640, 480));
+    ASSERT_EQ(stream.ReadFrame(std::span<uint8_t>(picture).first(100), 1000), EAGAIN);
+    system.Unplug("/dev/video0");
+    EXPECT_EQ(stream.ReadFrame(picture, 1000), ENODEV);
+}
+
+TEST(CameraControls, ListsShownControlsWithMenus) {
+    FakeDeviceSystem system;
+    auto node = OpenNode(system, "/dev/video0");
+    auto controls = ListControls(*node);
+    ASSERT_EQ(controls.size(), 3u);  // the disabled contrast is left out
+    EXPECT_EQ(controls[0].name, "Brightness");
+    EXPECT_EQ(controls[0].maximum, 255);
+    EXPECT_EQ(controls[1].type, uint32_t(V4L2_CTRL_TYPE_BOOLEAN));
+    EXPECT_EQ(controls[2].name, "Power Line Frequency");
+    const std::vector<std::pair<int32_t, std::string>> menu = {
+        {0, "Disabled"}, {1, "50 Hz"}, {2, "60 Hz"}};
+    EXPECT_EQ(controls[2].menu, menu);
+    EXPECT_TRUE(ListControls(*OpenNode(system, "/dev/video2")).empty());
+}
+
+TEST(SnapshotButton, ReportsPressesOfTheCamerasButton) {
+    FakeDeviceSystem system;
+    SnapshotButton none;
+    EXPECT_FALSE(none.Start(system, "/dev/video0", [] {}));
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    int presses = 0;
+    SnapshotButton button;
+    ASSERT_TRUE(button.Start(system, "/dev/video4", [&] {
+        std::lock_guard lock(mutex);
+        ++presses;
+        changed.notify_all();
+    }));
+    system.PressButton("/dev/video4");
+    system.PressButton("/dev/video4");
+    std::unique_lock lock(mutex);
+    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return presses == 2; }));
+    lock.unlock();
+    button.Stop();
+    EXPECT_FALSE(button.Running());
+}
+
+// The monitor opens where udev is reachable, and its thread starts and stops cleanly.
+TEST(DeviceMonitor, StartsAndStops) {
+    DeviceMonitor monitor;
+    if (!monitor.Open()) GTEST_SKIP() << "no udev netlink socket here";
+    EXPECT_GE(monitor.Fd(), 0);
+    monitor.Dispatch([](DeviceMonitor::Action, const std::string&) {});
+    ASSERT_TRUE(monitor.Start([](DeviceMonitor::Action, const std::string&) {}));
+    monitor.Stop();
+    monitor.Stop();
+}
+
+}  // namespace
+}  // namespace v4l2

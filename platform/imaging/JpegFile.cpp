@@ -1,0 +1,141 @@
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "platform/imaging/Imaging.h"
+
+namespace imaging {
+
+namespace {
+
+// Chroma halved both ways, as the usual still-picture encoders do at every quality.
+constexpr int kSubsampling = TJSAMP_420;
+constexpr int kTemporaryNameAttempts = 100;
+
+class Compressor {
+public:
+    Compressor() : handle_(tjInitCompress()) {}
+    ~Compressor() {
+        if (handle_ != nullptr) tjDestroy(handle_);
+    }
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+    tjhandle Get() const { return handle_; }
+
+private:
+    tjhandle handle_;
+};
+
+struct JpegBytes {
+    unsigned char* data = nullptr;
+    unsigned long size = 0;
+    ~JpegBytes() { tjFree(data); }
+};
+
+WriteResult FromErrno(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return {Gdiplus::AccessDenied, error};
+        case ENOENT:
+            return {Gdiplus::FileNotFound, error};
+        default:
+            return {Gdiplus::Win32Error, error};
+    }
+}
+
+// A file beside the target, removed again unless it was renamed into place.
+class TemporaryFile {
+public:
+    ~TemporaryFile() {
+        if (fd_ >= 0) close(fd_);
+        if (!path_.empty()) unlink(path_.c_str());
+    }
+
+    // Creates "<folder>/.<name>.<pid>-<n>.tmp"; the leading dot keeps it out of listings.
+    int Create(const std::string& target) {
+        static std::atomic<unsigned> counter{0};
+        const size_t slash = target.rfind('/');
+        const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+        for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+            std::string candidate = folder + "." + name + "." + std::to_string(getpid()) + "-" +
+                                    std::to_string(counter.fetch_add(1)) + ".tmp";
+            fd_ = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd_ >= 0) {
+                path_ = std::move(candidate);
+                return 0;
+            }
+            if (errno != EEXIST) return errno;
+        }
+        return EEXIST;
+    }
+
+    int Write(const unsigned char* data, size_t size) {
+        while (size > 0) {
+            const ssize_t written = write(fd_, data, size);
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                return errno;
+            }
+            data += written;
+            size -= static_cast<size_t>(written);
+        }
+        return 0;
+    }
+
+    // Flushes, closes and moves the file to `target`, refusing to replace an existing one.
+    int Commit(const std::string& target) {
+        if (fdatasync(fd_) != 0) return errno;
+        const int closeResult = close(fd_);
+        fd_ = -1;
+        if (closeResult != 0) return errno;
+        if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+            if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+            // A file system without the no-replace rename: test, then rename.
+            struct stat existing;
+            if (lstat(target.c_str(), &existing) == 0) return EEXIST;
+            if (rename(path_.c_str(), target.c_str()) != 0) return errno;
+        }
+        path_.clear();
+        return 0;
+    }
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+}  // namespace
+
+std::vector<ImageCodecInfo> GetImageEncoders() {
+    Compressor compressor;
+    if (compressor.Get() == nullptr) return {};
+    return {{"image/jpeg", "JPEG"}};
+}
+
+WriteResult WriteJpegFile(const BgrImageView& image, const std::string& path, int quality) {
+    if (image.pixels == nullptr || image.width <= 0 || image.height <= 0 ||
+        image.rowStride < image.width * 3 || quality < 1 || quality > 100 || path.empty())
+        return {Gdiplus::InvalidParameter, 0};
+    Compressor compressor;
+    if (compressor.Get() == nullptr) return {Gdiplus::GdiplusNotInitialized, 0};
+    JpegBytes jpeg;
+    const int flags = TJFLAG_ACCURATEDCT | (image.bottomUp ? TJFLAG_BOTTOMUP : 0);
+    if (tjCompress2(compressor.Get(), image.pixels, image.width, image.rowStride, image.height,
+                    TJPF_BGR, &jpeg.data, &jpeg.size, kSubsampling, quality, flags) != 0)
+        return {Gdiplus::GenericError, 0};
+
+    TemporaryFile file;
+    int error = file.Create(path);
+    if (error == 0) error = file.Write(jpeg.data, jpeg.size);
+    if (error == 0) error = file.Commit(path);
+    return error == 0 ? WriteResult{} : FromErrno(error);
+}
+
+}  // namespace imaging

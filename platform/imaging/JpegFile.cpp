@@ -114,9 +114,13 @@ private:
 }  // namespace
 
 std::vector<ImageCodecInfo> GetImageEncoders() {
-    Compressor compressor;
-    if (compressor.Get() == nullptr) return {};
-    return {{"image/jpeg", "JPEG"}};
+    // The library is linked in, so what it can start does not change: asked once.
+    static const std::vector<ImageCodecInfo> encoders = [] {
+        Compressor compressor;
+        return compressor.Get() == nullptr ? std::vector<ImageCodecInfo>{}
+                                           : std::vector<ImageCodecInfo>{{"image/jpeg", "JPEG"}};
+    }();
+    return encoders;
 }
 
 WriteResult WriteJpegFile(const BgrImageView& image, const std::string& path, int quality) {

@@ -118,6 +118,19 @@ int CCaptureVideo::EnumerateDevices(DeviceTable& table) {
     return count;
 }
 
+bool CCaptureVideo::WifiDevicePresent() {
+    CComPtr<IEnumMoniker> category = VideoInputDevices();
+    if (!category) return false;
+    for (CComPtr<IMoniker> moniker; category->Next(1, &moniker, nullptr) == S_OK;
+         moniker.Release()) {
+        const DeviceProperties properties = ReadDeviceProperties(moniker);
+        if (properties.hasName && !properties.hasPath &&
+            properties.friendlyName == kWifiDeviceIdentity)
+            return true;
+    }
+    return false;
+}
+
 bool CCaptureVideo::BindDevice(int index) {
     CComPtr<IEnumMoniker> category = VideoInputDevices();
     if (!category) return false;
@@ -166,11 +179,16 @@ HRESULT CCaptureVideo::BuildGraph(int index, OAHWND owner, PreviewRequest& reque
 
     ConfigureStreamFormat(ConfigureVariant::Preview, request);
 
+    if (sinks_.headless) {
+        if (FAILED(hr = Create(CLSID_NullRenderer, IID_IBaseFilter, previewRenderer_)) ||
+            FAILED(hr = graph_->AddFilter(previewRenderer_, L"Null Renderer")))
+            return Box(hr);
+    }
     hr = builder_->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, deviceFilter_,
-                                previewGrabber_, nullptr);
+                                previewGrabber_, previewRenderer_);
     if (FAILED(hr))
         hr = builder_->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, deviceFilter_,
-                                    previewGrabber_, nullptr);
+                                    previewGrabber_, previewRenderer_);
     if (FAILED(hr)) return Box(hr);
 
     AM_MEDIA_TYPE connected{};
@@ -334,5 +352,6 @@ void CCaptureVideo::TearDown() {
     graph_.Release();
     deviceFilter_.Release();
     previewGrabber_.Release();
+    previewRenderer_.Release();
     videoWindow_.Release();
 }

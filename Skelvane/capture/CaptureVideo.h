@@ -34,6 +34,8 @@ public:
         IFrameSizedCallback* previewCallback = nullptr;
         IFrameSizedCallback* stillCallback = nullptr;
         IWifiControlChannel* controlChannel = nullptr;
+        // Frames end in a null renderer instead of a video window (tools without a screen).
+        bool headless = false;
         // The owner window's client size, which the video window fills.
         std::function<void(long& width, long& height)> ownerClientSize;
     };
@@ -42,6 +44,8 @@ public:
     // Fills `table` with the devices that have a name and a path; -1 when the category
     // cannot be listed.
     int EnumerateDevices(DeviceTable& table);
+    // Whether the wireless camera is registered in the category (without binding it).
+    bool WifiDevicePresent();
     // Binds the device at `index` (10000: the wireless camera) as the graph's device filter.
     bool BindDevice(int index);
     // Builds and runs the graph for `request` inside `owner`. Without interpolation the
@@ -74,6 +78,7 @@ private:
     CComPtr<IMediaControl> mediaControl_;
     CComPtr<IVideoWindow> videoWindow_;
     CComPtr<IBaseFilter> previewGrabber_;
+    CComPtr<IBaseFilter> previewRenderer_;
     CComPtr<IBaseFilter> nullRenderer_;
     CComPtr<IBaseFilter> stillGrabber_;
     Sinks sinks_;

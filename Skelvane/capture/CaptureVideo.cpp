@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "Skelvane/capture/TimedShot.h"
 #include "Skelvane/capture/WifiControl.h"
 #include "Skelvane/settings/LocalizableString.h"
 #include "platform/sys/Sys.h"
@@ -85,7 +86,7 @@ CCaptureVideo::CCaptureVideo() {
 CCaptureVideo::~CCaptureVideo() {
     TearDown();
     if (comStarted_) CoUninitialize();
-    saverThread.Stop({});
+    saverThread.Stop(WakeTimedShotSaver);
 }
 
 HRESULT CCaptureVideo::Box(HRESULT hr) const {

@@ -1,0 +1,165 @@
+#include "Skelvane/capture/PreviewWindow.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPainter>
+#include <QThread>
+#include <set>
+
+#include "Skelvane/capture/PreviewGeometry.h"
+#include "Skelvane/capture/WindowEvents.h"
+#include "Skelvane/settings/SettingParam.h"
+#include "platform/sys/Sys.h"
+
+namespace {
+
+constexpr int kPreviewHostId = 10000;
+
+// The preview hosts that exist now; touched on the UI thread only.
+std::set<QWidget*>& LiveHosts() {
+    static std::set<QWidget*> hosts;
+    return hosts;
+}
+
+class CPreviewDisplayHost : public IVideoDisplayHost {
+public:
+    std::shared_ptr<IVideoDisplaySurface> CreateSurface(OAHWND owner) override {
+        auto* host = reinterpret_cast<QWidget*>(owner);
+        if (LiveHosts().count(host) == 0) return nullptr;
+        // One renderer draws into a host at a time: the newest replaces the others.
+        for (CVideoView* old : host->findChildren<CVideoView*>(Qt::FindDirectChildrenOnly))
+            delete old;
+        auto* view = new CVideoView(host);
+        return view->Surface();
+    }
+};
+
+bool OnUiThreadNow() {
+    QCoreApplication* app = QCoreApplication::instance();
+    return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+}  // namespace
+
+CPreviewWindow::CPreviewWindow(QWidget* parent) : QWidget(parent) {
+    host_ = new QWidget(this);
+    host_->setObjectName(QString("previewHost%1").arg(kPreviewHostId));
+    host_->setAccessibleName("Live picture");
+    host_->setAutoFillBackground(true);
+    QPalette black = host_->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    host_->setPalette(black);
+    LiveHosts().insert(host_);
+    RefitHost();
+}
+
+CPreviewWindow::~CPreviewWindow() {
+    LiveHosts().erase(host_);
+}
+
+OAHWND CPreviewWindow::HostHandle() const {
+    return reinterpret_cast<OAHWND>(host_);
+}
+
+void CPreviewWindow::InstallDisplayHost() {
+    SetVideoDisplayHost(std::make_shared<CPreviewDisplayHost>());
+}
+
+void CPreviewWindow::RefitHost() {
+    const CSettingParam current = CSettingParamManage::Instance()->GetCurrent();
+    const HostRect rect =
+        FitPreviewHost(width(), height(), current.captureWidth, current.captureHeight);
+    host_->setGeometry(rect.left, rect.top, rect.width, rect.height);
+}
+
+void CPreviewWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    RefitHost();
+    QEvent fit(static_cast<QEvent::Type>(UM_FIT_VIDEO));
+    if (QWidget* mainWindow = window(); mainWindow != this)
+        QCoreApplication::sendEvent(mainWindow, &fit);
+}
+
+CVideoSurface::CVideoSurface(CVideoView* view) : view_(view) {}
+
+void CVideoSurface::ShowFrame(const BYTE* bits, long width, long height, long stride) {
+    if (bits == nullptr || width <= 0 || height <= 0 || stride < width * 3) return;
+    std::lock_guard<std::mutex> lock(lock_);
+    pending_.bits.assign(bits, bits + static_cast<size_t>(stride) * static_cast<size_t>(height));
+    pending_.width = width;
+    pending_.height = height;
+    pending_.stride = stride;
+    fresh_ = true;
+    // One repaint request at a time: a slow UI skips frames instead of queueing them.
+    if (view_ != nullptr && !repaintAsked_) {
+        repaintAsked_ = true;
+        CVideoView* view = view_;
+        QMetaObject::invokeMethod(
+            view, [view] { view->update(); }, Qt::QueuedConnection);
+    }
+}
+
+bool CVideoSurface::TakeNewest(Frame& into) {
+    std::lock_guard<std::mutex> lock(lock_);
+    repaintAsked_ = false;
+    if (!fresh_) return false;
+    std::swap(into, pending_);
+    fresh_ = false;
+    return true;
+}
+
+void CVideoSurface::Detach() {
+    std::lock_guard<std::mutex> lock(lock_);
+    view_ = nullptr;
+}
+
+void CVideoSurface::OnUiThread(std::function<void(CVideoView*)> work) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (view_ == nullptr) return;
+    CVideoView* view = view_;
+    if (OnUiThreadNow()) {
+        work(view);
+    } else {
+        QMetaObject::invokeMethod(
+            view, [view, work] { work(view); }, Qt::QueuedConnection);
+    }
+}
+
+void CVideoSurface::SetGeometry(long left, long top, long width, long height) {
+    OnUiThread([=](CVideoView* view) {
+        view->setGeometry(static_cast<int>(left), static_cast<int>(top), static_cast<int>(width),
+                          static_cast<int>(height));
+    });
+}
+
+void CVideoSurface::SetVisible(bool visible) {
+    OnUiThread([visible](CVideoView* view) { view->setVisible(visible); });
+}
+
+CVideoView::CVideoView(QWidget* host)
+    : QWidget(host), surface_(std::make_shared<CVideoSurface>(this)) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAccessibleName("Live picture");
+    hide();
+}
+
+CVideoView::~CVideoView() {
+    surface_->Detach();
+}
+
+void CVideoView::paintEvent(QPaintEvent*) {
+    surface_->TakeNewest(shown_);
+    QPainter painter(this);
+    if (shown_.bits.empty()) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    const QImage picture(shown_.bits.data(), static_cast<int>(shown_.width),
+                         static_cast<int>(shown_.height), static_cast<qsizetype>(shown_.stride),
+                         QImage::Format_BGR888);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    // Rows arrive bottom row first: draw them upside down.
+    painter.translate(0, height());
+    painter.scale(1, -1);
+    painter.drawImage(QRect(0, 0, width(), height()), picture);
+}

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QEvent>
+#include <filesystem>
+
+#include "Skelvane/capture/PreviewGeometry.h"
+#include "Skelvane/capture/PreviewWindow.h"
+#include "Skelvane/capture/WindowEvents.h"
+#include "Skelvane/settings/SettingParam.h"
+#include "platform/registry/Registry.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(FitPreviewHostTest, KeepsTheAspectRatioCentred) {
+    const struct {
+        int paneWidth, paneHeight, captureWidth, captureHeight;
+        HostRect expected;
+    } cases[] = {
+        {1000, 600, 640, 480, {100, 0, 800, 600}},
+        {640, 800, 640, 480, {0, 160, 640, 480}},
+        {640, 480, 640, 480, {0, 0, 640, 480}},
+        {1001, 601, 1280, 720, {0, 19, 1001, 563}},
+        {500, 400, 0, 0, {0, 0, 500, 400}},  // no capture size yet: the whole pane
+        {0, 0, 640, 480, {0, 0, 0, 0}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FitPreviewHost(c.paneWidth, c.paneHeight, c.captureWidth, c.captureHeight),
+                  c.expected)
+            << c.paneWidth << "x" << c.paneHeight;
+}
+
+class EventCounter : public QWidget {
+public:
+    bool event(QEvent* e) override {
+        if (e->type() == static_cast<QEvent::Type>(UM_FIT_VIDEO)) ++fits;
+        return QWidget::event(e);
+    }
+    int fits = 0;
+};
+
+class PreviewWindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "test";
+        static char* argv[] = {name, nullptr};
+        static QApplication app(argc, argv);
+        CPreviewWindow::InstallDisplayHost();
+    }
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("skelvane-preview-" + std::to_string(::getpid()));
+        registry::SetStoreFolders(root_.string(), "");
+        CSettingParamManage::Destroy();
+        CSettingParamManage::Instance()->SetCurrentCapture(640, 480, false);
+    }
+    void TearDown() override {
+        CSettingParamManage::Destroy();
+        fs::remove_all(root_);
+    }
+    fs::path root_;
+};
+
+TEST_F(PreviewWindowTest, ResizingRefitsTheHostAndTellsTheMainWindow) {
+    EventCounter mainWindow;
+    auto* pane = new CPreviewWindow(&mainWindow);
+    mainWindow.show();
+    pane->resize(1000, 600);
+    EXPECT_EQ(pane->PreviewHost()->geometry(), QRect(100, 0, 800, 600));
+    EXPECT_GE(mainWindow.fits, 1);
+    const int fits = mainWindow.fits;
+
+    CSettingParamManage::Instance()->SetCurrentCapture(1280, 720, false);
+    pane->RefitHost();
+    EXPECT_EQ(pane->PreviewHost()->geometry(), QRect(0, 19, 1000, 562));
+    EXPECT_EQ(mainWindow.fits, fits);  // a refit alone tells nobody
+}
+
+TEST_F(PreviewWindowTest, FramesAreDrawnTheRightWayUp) {
+    CPreviewWindow pane;
+    pane.resize(640, 480);
+    std::shared_ptr<IVideoDisplayHost> host = SetVideoDisplayHost(nullptr);
+    SetVideoDisplayHost(host);
+    EXPECT_EQ(host->CreateSurface(reinterpret_cast<OAHWND>(&pane)), nullptr);  // not a host
+    std::shared_ptr<IVideoDisplaySurface> surface = host->CreateSurface(pane.HostHandle());
+    ASSERT_NE(surface, nullptr);
+    surface->SetGeometry(0, 0, 640, 480);
+    surface->SetVisible(true);
+    pane.show();
+
+    // 8 x 6 frame, bottom row first: the lower half blue, the upper half red.
+    const long width = 8, height = 6, stride = 24;
+    std::vector<BYTE> frame(stride * height);
+    for (long row = 0; row < height; ++row)
+        for (long x = 0; x < width; ++x) {
+            BYTE* pixel = &frame[row * stride + x * 3];
+            const bool lowerHalf = row < height / 2;
+            pixel[0] = lowerHalf ? 255 : 0;  // blue
+            pixel[2] = lowerHalf ? 0 : 255;  // red
+        }
+    surface->ShowFrame(frame.data(), width, height, stride);
+    QCoreApplication::processEvents();
+
+    auto* view = pane.PreviewHost()->findChild<CVideoView*>();
+    ASSERT_NE(view, nullptr);
+    const QImage shown = view->grab().toImage();
+    EXPECT_EQ(QColor(shown.pixel(320, 40)), QColor(255, 0, 0));
+    EXPECT_EQ(QColor(shown.pixel(320, 440)), QColor(0, 0, 255));
+}
+
+}  // namespace

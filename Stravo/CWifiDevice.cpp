@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <system_error>
 
 extern "C" {
@@ -220,22 +219,16 @@ bool CWifiDevice::PrepareDecoding(std::string& error) {
                              SWS_BICUBIC, nullptr, nullptr, nullptr);
     scalerFormat_ = decoder_->pix_fmt;
     outputPicture_ = av_frame_alloc();
-    int bytes = av_image_get_buffer_size(AV_PIX_FMT_BGR24, width_, height_, kRowAlignment);
-    if (bytes > 0) {
-        outputBuffer_ = static_cast<uint8_t*>(av_malloc(bytes));
-    }
-    if (scaler_ == nullptr || outputPicture_ == nullptr || outputBuffer_ == nullptr) {
+    pictureSize_ = av_image_get_buffer_size(AV_PIX_FMT_BGR24, width_, height_, kRowAlignment);
+    if (scaler_ == nullptr || outputPicture_ == nullptr || pictureSize_ <= 0) {
         error = ErrorText(AVERROR(ENOMEM));
         return false;
     }
-    av_image_fill_arrays(outputPicture_->data, outputPicture_->linesize, outputBuffer_,
-                         AV_PIX_FMT_BGR24, width_, height_, kRowAlignment);
     return true;
 }
 
 void CWifiDevice::ReleaseDecoding() {
     av_frame_free(&outputPicture_);
-    av_freep(&outputBuffer_);
     sws_freeContext(scaler_);
     scaler_ = nullptr;
     avcodec_free_context(&decoder_);
@@ -339,12 +332,12 @@ void CWifiDevice::QueuePicture(const AVFrame& frame) {
         planes[i] = frame.data[i] + static_cast<ptrdiff_t>(rows - 1) * frame.linesize[i];
         strides[i] = -frame.linesize[i];
     }
+    // The scaler writes straight into the array handed to the queue: one conversion, no copy.
+    auto* picture = new uint8_t[pictureSize_];
+    av_image_fill_arrays(outputPicture_->data, outputPicture_->linesize, picture, AV_PIX_FMT_BGR24,
+                         width_, height_, kRowAlignment);
     sws_scale(scaler_, planes, strides, 0, height_, outputPicture_->data, outputPicture_->linesize);
-
-    int32_t size = outputPicture_->linesize[0] * height_;
-    auto* picture = new uint8_t[size];
-    memcpy(picture, outputBuffer_, size);
-    CFrameManager::Instance()->PushFrame(width_, height_, picture, size);
+    CFrameManager::Instance()->PushFrame(width_, height_, picture, pictureSize_);
     picturesQueued_.fetch_add(1, std::memory_order_relaxed);
 }
 

@@ -98,9 +98,9 @@ private:
     AVFormatContext* demuxer_ = nullptr;
     AVCodecContext* decoder_ = nullptr;
     SwsContext* scaler_ = nullptr;
-    int scalerFormat_ = -1;  // the pixel format the scaler converts from
-    AVFrame* outputPicture_ = nullptr;
-    uint8_t* outputBuffer_ = nullptr;
+    int scalerFormat_ = -1;             // the pixel format the scaler converts from
+    AVFrame* outputPicture_ = nullptr;  // planes and line sizes of the picture being written
+    int32_t pictureSize_ = 0;           // bytes of one BGR24 picture, rows padded to 4
     uint32_t cameraAddress_ = kDefaultAddress;
     int32_t cameraPort_ = kDefaultPort;
     int streamIndex_ = -1;

@@ -1,66 +1,25 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Stravo/CFrameManager.h"
 #include "Stravo/CWifiDevice.h"
-#include "Stravo/tests/CamSimProcess.h"
-#include "common/CRegistry.h"
+#include "tools/camsim/CamSimProcess.h"
+#include "Stravo/tests/TempStore.h"
 #include "tools/camsim/TestPattern.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kUsingKey = "software\\Skelvane\\using\\system";
-constexpr const char* kDefaultKey = "software\\Skelvane\\default\\system";
-
-uint32_t HostOrder(const char* dotted) {
-    in_addr address{};
-    inet_pton(AF_INET, dotted, &address);
-    return ntohl(address.s_addr);
-}
-
-// A settings store of its own in a temporary folder.
-class StoreFolder {
-public:
-    StoreFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "stravo-reader-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-        registry::SetStoreFolders(path_, "");
-    }
-    ~StoreFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-
-    void Write(const char* key, const char* name, uint32_t value) {
-        CRegistry writer;
-        ASSERT_TRUE(writer.Create(HKEY_CURRENT_USER, key));
-        ASSERT_TRUE(writer.WriteDword(name, value));
-    }
-    void CreateKey(const char* key) {
-        CRegistry writer;
-        ASSERT_TRUE(writer.Create(HKEY_CURRENT_USER, key));
-    }
-    void PointCameraAt(const char* address, int port) {
-        Write(kUsingKey, "wifideviceip", HostOrder(address));
-        Write(kUsingKey, "wifideviceport", static_cast<uint32_t>(port));
-    }
-
-private:
-    std::string path_;
-};
+constexpr const char* kUsingKey = kUsingSystemKey;
+constexpr const char* kDefaultKey = kDefaultSystemKey;
 
 template <class Condition>
 bool WaitFor(Condition condition, std::chrono::milliseconds limit) {
@@ -85,7 +44,7 @@ protected:
         CWifiDevice::Destroy();
         CFrameManager::Destroy();
     }
-    StoreFolder store_;
+    TempStore store_;
 };
 
 struct ConfigurationCase {
@@ -98,8 +57,8 @@ struct ConfigurationCase {
 };
 
 TEST(WifiDeviceConfigurationTest, UsingKeyElseDefaultKeyDecidedByWhetherTheKeyOpens) {
-    const uint32_t kCamera = HostOrder("192.168.5.1");
-    const uint32_t kOther = HostOrder("10.1.2.3");
+    const uint32_t kCamera = HostOrderAddress("192.168.5.1");
+    const uint32_t kOther = HostOrderAddress("10.1.2.3");
     const uint32_t kDefault = CWifiDevice::kDefaultAddress;
     const std::vector<ConfigurationCase> cases = {
         {"using key with both values",
@@ -136,12 +95,12 @@ TEST(WifiDeviceConfigurationTest, UsingKeyElseDefaultKeyDecidedByWhetherTheKeyOp
     };
     for (const ConfigurationCase& configurationCase : cases) {
         SCOPED_TRACE(configurationCase.name);
-        StoreFolder store;
+        TempStore store;
         for (const auto& [key, name, value] : configurationCase.values) {
-            store.Write(key, name, value);
+            ASSERT_TRUE(store.Write(key, name, value));
         }
         for (const char* key : configurationCase.emptyKeys) {
-            store.CreateKey(key);
+            ASSERT_TRUE(store.CreateKey(key));
         }
         CWifiDevice* device = CWifiDevice::Instance();
         EXPECT_EQ(device->ReadConfiguration(), configurationCase.expectedResult);
@@ -149,11 +108,11 @@ TEST(WifiDeviceConfigurationTest, UsingKeyElseDefaultKeyDecidedByWhetherTheKeyOp
         EXPECT_EQ(device->CameraPort(), configurationCase.expectedPort);
         CWifiDevice::Destroy();
     }
-    EXPECT_EQ(kDefault, HostOrder("198.168.5.1"));
+    EXPECT_EQ(kDefault, HostOrderAddress("198.168.5.1"));
 }
 
 TEST_F(WifiDeviceTest, UrlHoldsTheDottedAddressAndPort) {
-    store_.PointCameraAt("192.168.5.1", 8080);
+    ASSERT_TRUE(store_.PointCameraAt("192.168.5.1", 8080));
     CWifiDevice* device = CWifiDevice::Instance();
     ASSERT_TRUE(device->ReadConfiguration());
     EXPECT_EQ(device->StreamUrl(), "http://192.168.5.1:8080/?action=stream");
@@ -189,7 +148,7 @@ TEST_P(WifiDevicePictureTest, QueuesBottomUpBgrPicturesOfTheCameraSize) {
         pictureCase.address, pictureCase.port,
         std::to_string(pictureCase.width) + "x" + std::to_string(pictureCase.height)));
     ASSERT_TRUE(camera.Ready());
-    store_.PointCameraAt(pictureCase.address, pictureCase.port);
+    ASSERT_TRUE(store_.PointCameraAt(pictureCase.address, pictureCase.port));
 
     std::vector<VideoFormat> formats;
     CWifiDevice* device = CWifiDevice::Instance();
@@ -243,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WifiDeviceTest, SlowDecoderNeverLetsMoreThanThreePacketsWaitAndDropsTheOldest) {
     CamSimProcess camera(CamSimArguments("127.0.0.43", 18043));
     ASSERT_TRUE(camera.Ready());
-    store_.PointCameraAt("127.0.0.43", 18043);
+    ASSERT_TRUE(store_.PointCameraAt("127.0.0.43", 18043));
 
     CWifiDevice* device = CWifiDevice::Instance();
     std::atomic<int32_t> mostQueued{0};
@@ -290,7 +249,7 @@ TEST_F(WifiDeviceTest, SlowDecoderNeverLetsMoreThanThreePacketsWaitAndDropsTheOl
 }
 
 TEST_F(WifiDeviceTest, UnreachableCameraPrintsTheErrorAndOffersNoFormat) {
-    store_.PointCameraAt("127.0.0.44", 18044);
+    ASSERT_TRUE(store_.PointCameraAt("127.0.0.44", 18044));
     std::vector<VideoFormat> formats;
     testing::internal::CaptureStdout();
     int result = CWifiDevice::Instance()->Open(formats);
@@ -318,7 +277,7 @@ uint32_t LatestCounter(CFrameManager* queue) {
 TEST_F(WifiDeviceTest, ReconnectsWhenTheCameraComesBack) {
     auto camera = std::make_unique<CamSimProcess>(CamSimArguments("127.0.0.45", 18045));
     ASSERT_TRUE(camera->Ready());
-    store_.PointCameraAt("127.0.0.45", 18045);
+    ASSERT_TRUE(store_.PointCameraAt("127.0.0.45", 18045));
     std::vector<VideoFormat> formats;
     CWifiDevice* device = CWifiDevice::Instance();
     ASSERT_EQ(device->Open(formats), 0);
@@ -342,7 +301,7 @@ TEST_F(WifiDeviceTest, ReconnectsWhenTheCameraComesBack) {
 TEST_F(WifiDeviceTest, ReadThatWaitsTooLongCountsAsALostStream) {
     CamSimProcess camera(CamSimArguments("127.0.0.46", 18046));
     ASSERT_TRUE(camera.Ready());
-    store_.PointCameraAt("127.0.0.46", 18046);
+    ASSERT_TRUE(store_.PointCameraAt("127.0.0.46", 18046));
     std::vector<VideoFormat> formats;
     CWifiDevice* device = CWifiDevice::Instance();
     ASSERT_EQ(device->Open(formats), 0);
@@ -360,7 +319,7 @@ TEST_F(WifiDeviceTest, ReadThatWaitsTooLongCountsAsALostStream) {
 TEST_F(WifiDeviceTest, DestructionDoesNotWaitForABlockedRead) {
     CamSimProcess camera(CamSimArguments("127.0.0.47", 18047));
     ASSERT_TRUE(camera.Ready());
-    store_.PointCameraAt("127.0.0.47", 18047);
+    ASSERT_TRUE(store_.PointCameraAt("127.0.0.47", 18047));
     std::vector<VideoFormat> formats;
     ASSERT_EQ(CWifiDevice::Instance()->Open(formats), 0);
     ASSERT_TRUE(WaitFor([&] { return CFrameManager::Instance()->GetCount() >= 1; }, 10s));

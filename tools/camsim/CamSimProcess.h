@@ -1,4 +1,5 @@
 // Runs skelvane-camsim (from SKELVANE_BIN_DIR) as a child process for tests and benchmarks.
+// With `withButtonLine` its standard input is a pipe, and PressButton writes one line to it.
 #pragma once
 
 #include <fcntl.h>
@@ -22,14 +23,22 @@ public:
     }
 
     // Starts the simulator and waits up to 20 s for its ready line.
-    explicit CamSimProcess(const std::vector<std::string>& arguments) {
+    explicit CamSimProcess(const std::vector<std::string>& arguments, bool withButtonLine = false) {
         int output[2];
         if (pipe2(output, O_CLOEXEC) != 0) {
             return;
         }
+        int input[2] = {-1, -1};
+        if (withButtonLine && pipe2(input, O_CLOEXEC) != 0) {
+            return;
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        if (withButtonLine) {
+            posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        }
         posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
         std::string path = Path();
         std::vector<char*> argv{path.data()};
@@ -43,13 +52,22 @@ public:
         }
         posix_spawn_file_actions_destroy(&actions);
         close(output[1]);
+        if (withButtonLine) {
+            close(input[0]);
+            buttonLine_ = input[1];
+        }
         if (pid_ > 0) {
             ready_ = ReadReadyLine(output[0]);
         }
         close(output[0]);
     }
 
-    ~CamSimProcess() { Stop(); }
+    ~CamSimProcess() {
+        Stop();
+        if (buttonLine_ >= 0) {
+            close(buttonLine_);
+        }
+    }
     CamSimProcess(const CamSimProcess&) = delete;
     CamSimProcess& operator=(const CamSimProcess&) = delete;
 
@@ -72,6 +90,7 @@ public:
     // Freezes the process: its connections stay open but nothing more is sent.
     void Pause() { kill(pid_, SIGSTOP); }
     void Resume() { kill(pid_, SIGCONT); }
+    bool PressButton() { return buttonLine_ >= 0 && write(buttonLine_, "\n", 1) == 1; }
 
 private:
     bool ReadReadyLine(int fd) {
@@ -93,6 +112,7 @@ private:
     }
 
     pid_t pid_ = -1;
+    int buttonLine_ = -1;
     bool ready_ = false;
     std::string readyLine_;
 };

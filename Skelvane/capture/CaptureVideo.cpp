@@ -339,6 +339,19 @@ void CCaptureVideo::FitVideoWindow() {
     videoWindow_->SetWindowPosition(0, 0, width, height);
 }
 
+void CCaptureVideo::ShowDeviceProperties() {
+    if (!videoWindow_) {
+        sys::WarningBox(GetLocalizedString("ui_alert_no_camera", "没有监听到摄像头硬件"));
+        return;
+    }
+    CComPtr<ISpecifyPropertyPages> specify;
+    if (FAILED(deviceFilter_.QueryInterface(IID_ISpecifyPropertyPages, &specify))) return;
+    CAUUID pages{};
+    if (FAILED(specify->GetPages(&pages))) return;
+    if (sinks_.showPropertyPages) sinks_.showPropertyPages(deviceFilter_, pages);
+    CoTaskMemFree(pages.pElems);
+}
+
 void CCaptureVideo::TearDown() {
     if (sinks_.controlChannel != nullptr) sinks_.controlChannel->Stop(kControlChannelWaitMs);
     if (mediaControl_) mediaControl_->Stop();

@@ -36,6 +36,8 @@ public:
         IWifiControlChannel* controlChannel = nullptr;
         // Frames end in a null renderer instead of a video window (tools without a screen).
         bool headless = false;
+        // Opens the device's property pages as a modal dialog (window code supplies it).
+        std::function<void(IBaseFilter* device, const CAUUID& pages)> showPropertyPages;
         // The owner window's client size, which the video window fills.
         std::function<void(long& width, long& height)> ownerClientSize;
     };
@@ -55,8 +57,8 @@ public:
     // Sizes the video window to the owner window's client area; nothing without a graph.
     void FitVideoWindow();
     bool HasVideoWindow() const { return videoWindow_ != nullptr; }
-    // The device's controls, for the property dialog; null without a graph.
-    IBaseFilter* DeviceFilter() const { return deviceFilter_; }
+    // Opens the device's own property pages; without a graph it says no camera is there.
+    void ShowDeviceProperties();
     // The text a warning box shows for a failure of the media layer.
     std::string HresultText(HRESULT hr) const;
 

@@ -231,3 +231,27 @@ TEST_F(CameraGraphTest, BusyCameraFailsToRunWithTheInUseBox) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CameraGraphTest, PropertyPagesNeedAGraphAndNameTheCameraControls) {
+    UseCamera({{640, 480, 30}});
+    std::vector<GUID> shown;
+    sinks_.showPropertyPages = [&](IBaseFilter* device, const CAUUID& pages) {
+        EXPECT_NE(device, nullptr);
+        shown.assign(pages.pElems, pages.pElems + pages.cElems);
+    };
+    CCaptureVideo capture;
+    capture.SetSinks(sinks_);
+    capture.ShowDeviceProperties();
+    ASSERT_EQ(presenter_->texts.size(), 1u);
+    EXPECT_TRUE(shown.empty());
+
+    PreviewRequest request{0, 0, 0, false};
+    ASSERT_EQ(capture.BuildGraph(0, 0, request), S_OK);
+    capture.ShowDeviceProperties();
+    EXPECT_EQ(shown, std::vector<GUID>{CLSID_CameraControlsPage});
+    capture.TearDown();
+}
+
+}  // namespace

@@ -112,3 +112,77 @@ TEST_F(PreviewWindowTest, FramesAreDrawnTheRightWayUp) {
 }
 
 }  // namespace
+
+#include <linux/videodev2.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QSpinBox>
+
+#include "Skelvane/capture/DevicePropertiesDialog.h"
+#include "platform/v4l2/CameraFilter.h"
+
+namespace {
+
+class FakeControls : public ICameraControls {
+public:
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    HRESULT GetControls(std::vector<v4l2::ControlInfo>* controls) override {
+        v4l2::ControlInfo brightness;
+        brightness.id = V4L2_CID_BRIGHTNESS;
+        brightness.type = V4L2_CTRL_TYPE_INTEGER;
+        brightness.name = "Brightness";
+        brightness.maximum = 255;
+        brightness.step = 1;
+        v4l2::ControlInfo automatic = brightness;
+        automatic.id = V4L2_CID_AUTO_WHITE_BALANCE;
+        automatic.type = V4L2_CTRL_TYPE_BOOLEAN;
+        automatic.name = "White Balance, Automatic";
+        v4l2::ControlInfo powerLine = brightness;
+        powerLine.id = V4L2_CID_POWER_LINE_FREQUENCY;
+        powerLine.type = V4L2_CTRL_TYPE_MENU;
+        powerLine.name = "Power Line Frequency";
+        powerLine.menu = {{0, "Disabled"}, {1, "50 Hz"}, {2, "60 Hz"}};
+        *controls = {brightness, automatic, powerLine};
+        return S_OK;
+    }
+    HRESULT GetValue(uint32_t id, int32_t* value) override {
+        *value = values[id];
+        return S_OK;
+    }
+    HRESULT SetValue(uint32_t id, int32_t value) override {
+        values[id] = value;
+        return S_OK;
+    }
+    std::map<uint32_t, int32_t> values{{V4L2_CID_BRIGHTNESS, 128},
+                                       {V4L2_CID_POWER_LINE_FREQUENCY, 1}};
+};
+
+TEST_F(PreviewWindowTest, PropertyDialogShowsAndChangesTheControls) {
+    FakeControls controls;
+    CDevicePropertiesDialog dialog(&controls);
+    EXPECT_EQ(dialog.windowTitle(), "Skelvane");
+    auto* brightness = dialog.findChild<QSpinBox*>();
+    ASSERT_NE(brightness, nullptr);
+    EXPECT_EQ(brightness->value(), 128);
+    EXPECT_EQ(brightness->accessibleName(), "Brightness");
+    brightness->setValue(200);
+    EXPECT_EQ(controls.values[V4L2_CID_BRIGHTNESS], 200);
+
+    auto* automatic = dialog.findChild<QCheckBox*>();
+    ASSERT_NE(automatic, nullptr);
+    automatic->setChecked(true);
+    EXPECT_EQ(controls.values[V4L2_CID_AUTO_WHITE_BALANCE], 1);
+
+    auto* powerLine = dialog.findChild<QComboBox*>();
+    ASSERT_NE(powerLine, nullptr);
+    EXPECT_EQ(powerLine->currentText(), "50 Hz");
+    for (QWidget* widget : dialog.findChildren<QWidget*>())
+        if ((qobject_cast<QSpinBox*>(widget) || qobject_cast<QCheckBox*>(widget) ||
+             qobject_cast<QComboBox*>(widget)))
+            EXPECT_FALSE(widget->accessibleName().isEmpty());
+}
+
+}  // namespace

@@ -1,0 +1,356 @@
+#include "Stravo/StravoFilter.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "Stravo/CFrameManager.h"
+#include "Stravo/CWifiDevice.h"
+#include "common/CRegistry.h"
+#include "platform/sys/Sys.h"
+
+namespace {
+
+constexpr LONG kDefaultWidth = 640;
+constexpr LONG kDefaultHeight = 480;
+constexpr DWORD kBitmapHeaderSize = sizeof(BITMAPINFOHEADER);
+constexpr REFERENCE_TIME kOneSecond = 10000000;
+
+// The video format block of a type, when it has one large enough to read.
+VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& type) {
+    if (type.pbFormat == nullptr || type.cbFormat < sizeof(VIDEOINFOHEADER)) return nullptr;
+    return reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+CVideoFormatList::CVideoFormatList() : subtype_(MEDIASUBTYPE_RGB24), compression_(BI_RGB) {
+    // The result only tells whether the stream opened; an empty list says the same.
+    CWifiDevice::Instance()->Open(entries_);
+}
+
+bool CVideoFormatList::FillFormat(int position, VIDEOINFOHEADER* info) const {
+    if (position != 0 || entries_.empty()) return false;
+    const VideoFormat& format = entries_[0];
+    info->bmiHeader.biWidth = format.width;
+    info->bmiHeader.biHeight = format.height;
+    info->bmiHeader.biPlanes = 1;
+    info->bmiHeader.biBitCount = 24;
+    info->bmiHeader.biCompression = compression_;
+    info->bmiHeader.biSizeImage = GetBitmapSize(&info->bmiHeader);
+    info->AvgTimePerFrame = kOneSecond / format.rate;
+    return true;
+}
+
+bool CVideoFormatList::HasFormat(LONG width, LONG height) const {
+    const int64_t rows = std::llabs(static_cast<int64_t>(height));
+    return std::any_of(entries_.begin(), entries_.end(), [&](const VideoFormat& format) {
+        return format.width == width && format.height == rows;
+    });
+}
+
+// ---------------------------------------------------------------------------------------
+CStravoPin::CStravoPin(HRESULT* phr, CStravoFilter* parent)
+    : CSourceStream("wifi device output pin", phr, parent, L"Out"), parent_(parent) {
+    // Until a connection is made the pin describes the camera's usual picture.
+    VIDEOINFOHEADER info{};
+    info.AvgTimePerFrame = kFrameDuration;
+    info.bmiHeader.biWidth = kDefaultWidth;
+    info.bmiHeader.biHeight = kDefaultHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader.biSizeImage = GetBitmapSize(&info.bmiHeader);
+    info.dwBitRate =
+        info.bmiHeader.biSizeImage * static_cast<DWORD>(kOneSecond / kFrameDuration) * 8;
+    m_mt.SetType(&MEDIATYPE_Video);
+    m_mt.SetSubtype(&MEDIASUBTYPE_RGB24);
+    m_mt.SetFormatType(&FORMAT_VideoInfo);
+    if (!m_mt.SetFormat(reinterpret_cast<const BYTE*>(&info), sizeof(info)) && phr != nullptr) {
+        *phr = E_OUTOFMEMORY;
+    }
+}
+
+CStravoPin::~CStravoPin() {
+    // The streaming thread must be gone before the fill lock and counter are.
+    if (ThreadExists()) {
+        Stop();
+        Exit();
+        Close();
+    }
+}
+
+HRESULT CStravoPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
+    if (riid == IID_IAMStreamConfig) return GetInterface(static_cast<IAMStreamConfig*>(this), ppv);
+    if (riid == IID_IKsPropertySet) return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
+    return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
+}
+
+DWORD CStravoPin::ConnectionImageSize() const {
+    const VIDEOINFOHEADER* info = VideoInfoOf(m_mt);
+    return info != nullptr ? info->bmiHeader.biSizeImage : 0;
+}
+
+HRESULT CStravoPin::GetMediaType(int iPosition, CMediaType* pMediaType) {
+    if (pMediaType == nullptr) return E_POINTER;
+    CAutoLock lock(m_pFilter->pStateLock());
+    const CVideoFormatList* formats = parent_->FormatList();
+    if (formats == nullptr) return E_POINTER;
+    if (iPosition < 0) return E_INVALIDARG;
+    if (iPosition > formats->FormatCount()) return VFW_S_NO_MORE_ITEMS;
+
+    auto* info = reinterpret_cast<VIDEOINFO*>(pMediaType->AllocFormatBuffer(sizeof(VIDEOINFO)));
+    if (info == nullptr) return E_OUTOFMEMORY;
+    std::memset(info, 0, sizeof(VIDEOINFO));
+    auto* header = reinterpret_cast<VIDEOINFOHEADER*>(info);
+    if (!formats->FillFormat(iPosition, header)) return VFW_S_NO_MORE_ITEMS;
+
+    info->bmiHeader.biSize = kBitmapHeaderSize;
+    info->bmiHeader.biSizeImage = GetBitmapSize(&info->bmiHeader);
+    info->bmiHeader.biClrImportant = 0;
+    info->bmiHeader.biPlanes = 1;
+    info->bmiHeader.biBitCount = 24;
+    info->rcSource = RECT{};
+    info->rcTarget = RECT{};
+
+    pMediaType->SetType(&MEDIATYPE_Video);
+    pMediaType->SetFormatType(&FORMAT_VideoInfo);
+    pMediaType->SetTemporalCompression(FALSE);
+    pMediaType->SetSubtype(&formats->Subtype());
+    pMediaType->SetSampleSize(info->bmiHeader.biSizeImage);
+    return S_OK;
+}
+
+HRESULT CStravoPin::CheckMediaType(const CMediaType* pMediaType) {
+    if (pMediaType == nullptr) return E_POINTER;
+    if (*pMediaType->Type() != MEDIATYPE_Video) return E_INVALIDARG;
+    const CVideoFormatList* formats = parent_->FormatList();
+    if (formats == nullptr) return E_POINTER;
+    const VIDEOINFOHEADER* info = VideoInfoOf(*pMediaType);
+    if (*pMediaType->Subtype() == formats->Subtype() && info != nullptr &&
+        formats->HasFormat(info->bmiHeader.biWidth, info->bmiHeader.biHeight)) {
+        // Top-down pictures are not what the stream delivers.
+        return info->bmiHeader.biHeight < 0 ? E_INVALIDARG : S_OK;
+    }
+    return E_INVALIDARG;
+}
+
+HRESULT CStravoPin::SetMediaType(const CMediaType* pMediaType) {
+    if (pMediaType == nullptr) return E_POINTER;
+    CAutoLock lock(m_pFilter->pStateLock());
+    if (parent_->FormatList() == nullptr) return E_POINTER;
+    const HRESULT hr = CSourceStream::SetMediaType(pMediaType);
+    if (FAILED(hr)) return hr;
+    const VIDEOINFOHEADER* info = VideoInfoOf(m_mt);
+    if (info == nullptr) return E_UNEXPECTED;
+    switch (info->bmiHeader.biBitCount) {
+        case 8:
+        case 16:
+        case 24:
+        case 32:
+            return S_OK;
+        default:
+            return E_INVALIDARG;
+    }
+}
+
+HRESULT CStravoPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProperties) {
+    if (pAlloc == nullptr || pProperties == nullptr) return E_POINTER;
+    CAutoLock lock(m_pFilter->pStateLock());
+    pProperties->cBuffers = 1;
+    pProperties->cbBuffer = static_cast<long>(ConnectionImageSize());
+    ALLOCATOR_PROPERTIES actual{};
+    const HRESULT hr = pAlloc->SetProperties(pProperties, &actual);
+    if (FAILED(hr)) return hr;
+    return actual.cbBuffer < pProperties->cbBuffer ? E_FAIL : S_OK;
+}
+
+void CStravoPin::CopyNextFrame(BYTE* buffer, ULONG& length) {
+    QueuedFrame frame;
+    bool owned = false;
+    if (!CFrameManager::Instance()->TakeFrame(frame, owned)) return;
+    if (frame.data != nullptr) {
+        const ULONG copied = std::min(static_cast<ULONG>(std::max(frame.size, 0)), length);
+        std::memcpy(buffer, frame.data, copied);
+        length = copied;
+    }
+    if (owned) delete[] frame.data;
+}
+
+HRESULT CStravoPin::FillBuffer(IMediaSample* pSample) {
+    if (pSample == nullptr) return E_POINTER;
+    std::lock_guard<std::mutex> lock(fillLock_);
+    BYTE* buffer = nullptr;
+    const HRESULT pointer = pSample->GetPointer(&buffer);
+    ULONG length = std::min(ConnectionImageSize(), static_cast<ULONG>(pSample->GetSize()));
+    if (SUCCEEDED(pointer) && buffer != nullptr) CopyNextFrame(buffer, length);
+    pSample->SetActualDataLength(static_cast<long>(length));
+
+    REFERENCE_TIME start = static_cast<REFERENCE_TIME>(sampleCounter_) * kFrameDuration;
+    REFERENCE_TIME stop = start + kFrameDuration;
+    const HRESULT timed = pSample->SetTime(&start, &stop);
+    if (FAILED(timed)) sys::DebugTraceF("setTime error code %d", timed);
+    ++sampleCounter_;
+    pSample->SetSyncPoint(TRUE);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPaceMs));
+    return S_OK;
+}
+
+HRESULT CStravoPin::Notify(IBaseFilter* /*pSelf*/, Quality /*q*/) {
+    return E_FAIL;
+}
+
+HRESULT CStravoPin::SetFormat(AM_MEDIA_TYPE* /*pmt*/) {
+    // The camera's size cannot be chosen; the request is accepted and ignored.
+    return S_OK;
+}
+
+HRESULT CStravoPin::GetFormat(AM_MEDIA_TYPE** ppmt) {
+    if (ppmt == nullptr) return E_POINTER;
+    *ppmt = CreateMediaType(&m_mt);
+    return *ppmt != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CStravoPin::GetNumberOfCapabilities(int* piCount, int* piSize) {
+    const CVideoFormatList* formats = parent_->FormatList();
+    if (formats == nullptr || piCount == nullptr || piSize == nullptr) return E_POINTER;
+    *piCount = formats->FormatCount();
+    *piSize = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+    return S_OK;
+}
+
+HRESULT CStravoPin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* /*pSCC*/) {
+    const CVideoFormatList* formats = parent_->FormatList();
+    if (formats == nullptr || ppmt == nullptr) return E_POINTER;
+    VIDEOINFOHEADER entry{};
+    if (iIndex > formats->FormatCount() || !formats->FillFormat(iIndex, &entry)) {
+        return E_INVALIDARG;
+    }
+    AM_MEDIA_TYPE* type = CreateMediaType(&m_mt);
+    if (type == nullptr) return E_OUTOFMEMORY;
+    // A connection type without a full video format block gets one, so it can be written.
+    if (VideoInfoOf(*type) == nullptr) {
+        auto* block = static_cast<BYTE*>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
+        if (block == nullptr) {
+            DeleteMediaType(type);
+            return E_OUTOFMEMORY;
+        }
+        std::memset(block, 0, sizeof(VIDEOINFOHEADER));
+        if (type->pbFormat != nullptr) std::memcpy(block, type->pbFormat, type->cbFormat);
+        CoTaskMemFree(type->pbFormat);
+        type->pbFormat = block;
+    }
+    auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
+    info->bmiHeader.biCompression = formats->Compression();
+    info->bmiHeader.biBitCount = 24;
+    info->bmiHeader.biSize = kBitmapHeaderSize;
+    info->bmiHeader.biWidth = entry.bmiHeader.biWidth;
+    info->bmiHeader.biHeight = entry.bmiHeader.biHeight;
+    info->bmiHeader.biPlanes = 1;
+    info->bmiHeader.biSizeImage = GetBitmapSize(&info->bmiHeader);
+    info->bmiHeader.biClrImportant = 0;
+    info->rcSource = RECT{};
+    info->rcTarget = RECT{};
+
+    type->majortype = MEDIATYPE_Video;
+    type->subtype = formats->Subtype();
+    type->formattype = FORMAT_VideoInfo;
+    type->bFixedSizeSamples = FALSE;
+    type->bTemporalCompression = FALSE;
+    type->lSampleSize = info->bmiHeader.biSizeImage;
+    type->cbFormat = sizeof(VIDEOINFOHEADER);
+    *ppmt = type;
+    return S_OK;
+}
+
+HRESULT CStravoPin::Set(REFGUID /*guidPropSet*/, DWORD /*dwPropID*/, LPVOID /*pInstanceData*/,
+                        DWORD /*cbInstanceData*/, LPVOID /*pPropData*/, DWORD /*cbPropData*/) {
+    return E_NOTIMPL;
+}
+
+HRESULT CStravoPin::Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID /*pInstanceData*/,
+                        DWORD /*cbInstanceData*/, LPVOID pPropData, DWORD cbPropData,
+                        DWORD* pcbReturned) {
+    if (guidPropSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
+    if (dwPropID != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+    if (pPropData == nullptr && pcbReturned == nullptr) return E_POINTER;
+    if (pcbReturned != nullptr) *pcbReturned = sizeof(GUID);
+    if (pPropData == nullptr) return S_OK;
+    if (cbPropData < sizeof(GUID)) return E_UNEXPECTED;
+    *static_cast<GUID*>(pPropData) = PIN_CATEGORY_CAPTURE;
+    return S_OK;
+}
+
+HRESULT CStravoPin::QuerySupported(REFGUID /*guidPropSet*/, DWORD /*dwPropID*/,
+                                   DWORD* /*pTypeSupport*/) {
+    return S_OK;
+}
+
+// ---------------------------------------------------------------------------------------
+CUnknown* CStravoFilter::CreateInstance(LPUNKNOWN pUnk, HRESULT* phr) {
+    return new (std::nothrow) CStravoFilter(pUnk, phr);
+}
+
+CStravoFilter::CStravoFilter(LPUNKNOWN pUnk, HRESULT* phr)
+    : CSource("wifi device", pUnk, CLSID_StravoFilter, phr) {
+    CAutoLock lock(&m_cStateLock);
+    pin_ = new (std::nothrow) CStravoPin(phr, this);
+    // Connects to the camera before the constructor returns.
+    formatList_ = new (std::nothrow) CVideoFormatList();
+    if ((pin_ == nullptr || formatList_ == nullptr) && phr != nullptr) *phr = E_OUTOFMEMORY;
+}
+
+CStravoFilter::~CStravoFilter() {
+    // Stops the network threads and closes the stream.
+    CWifiDevice::Destroy();
+    delete pin_;
+    delete formatList_;
+}
+
+HRESULT CStravoFilter::QueryInterface(REFIID riid, void** ppv) {
+    TraceInterfaceName(riid);
+    HRESULT hr;
+    if (riid == IID_IAMStreamConfig || riid == IID_IKsPropertySet) {
+        CBasePin* pin = GetPin(0);
+        if (pin != nullptr) {
+            hr = pin->QueryInterface(riid, ppv);
+        } else {
+            if (ppv != nullptr) *ppv = nullptr;
+            hr = E_NOINTERFACE;
+        }
+    } else {
+        hr = GetOwner()->QueryInterface(riid, ppv);
+    }
+    if (hr == S_FALSE) sys::DebugTraceF("%d\n", hr);
+    return hr;
+}
+
+void CStravoFilter::TraceInterfaceName(REFIID riid) const {
+    // Reading the classes root costs a file read: only when someone listens.
+    if (!sys::DebugTraceEnabled()) return;
+    char keyName[64];
+    std::snprintf(keyName, sizeof(keyName),
+                  "Interface\\{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", riid.Data1,
+                  riid.Data2, riid.Data3, riid.Data4[0], riid.Data4[1], riid.Data4[2],
+                  riid.Data4[3], riid.Data4[4], riid.Data4[5], riid.Data4[6], riid.Data4[7]);
+    sys::DebugTraceF("%s\n", keyName);
+    CRegistry key;
+    if (!key.Open(HKEY_CLASSES_ROOT, keyName, KEY_READ)) {
+        sys::DebugTraceF("one error return code %d\n", key.LastError());
+        return;
+    }
+    char name[255] = {};
+    DWORD size = sizeof(name) - 1;  // room for the terminator
+    const LONG result = RegQueryValueEx(key.Handle(), nullptr, nullptr, nullptr,
+                                        reinterpret_cast<BYTE*>(name), &size);
+    if (result == ERROR_SUCCESS) {
+        sys::DebugTraceF("%s\n", name);
+    } else {
+        sys::DebugTraceF("%d\n", result);
+    }
+}

@@ -1,0 +1,110 @@
+// The wireless camera as a video capture source: CStravoFilter opens the camera stream when
+// it is created and offers, on its single output pin CStravoPin, one uncompressed RGB24
+// type at the camera's size; once running, the pin fills every sample with the next
+// picture of the frame queue, stamped 30 per second.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "Stravo/VideoFormat.h"
+#include "platform/dshow/BaseClasses.h"
+
+// {B5FF52FC-7EBA-46A9-B43D-C8B225269702}
+inline constexpr CLSID CLSID_StravoFilter = {
+    0xB5FF52FC, 0x7EBA, 0x46A9, {0xB4, 0x3D, 0xC8, 0xB2, 0x25, 0x26, 0x97, 0x02}};
+
+// The formats the camera stream offers: none when the camera could not be reached, else
+// the one the stream reader found.
+class CVideoFormatList {
+public:
+    // Opens the camera stream (once per process) and learns its size.
+    CVideoFormatList();
+    CVideoFormatList(const CVideoFormatList&) = delete;
+    CVideoFormatList& operator=(const CVideoFormatList&) = delete;
+
+    int32_t FormatCount() const { return static_cast<int32_t>(entries_.size()); }
+    // Writes size, planes, bit count, compression, image size and frame time of the format
+    // at `position` into `info`; false for any position but 0 or an empty list.
+    bool FillFormat(int position, VIDEOINFOHEADER* info) const;
+    // Whether a format has that width and the absolute value of that height.
+    bool HasFormat(LONG width, LONG height) const;
+    const GUID& Subtype() const { return subtype_; }
+    DWORD Compression() const { return compression_; }
+
+private:
+    std::vector<VideoFormat> entries_;
+    GUID subtype_;
+    DWORD compression_;
+};
+
+class CStravoFilter;
+
+class CStravoPin : public CSourceStream, public IAMStreamConfig, public IKsPropertySet {
+public:
+    static constexpr REFERENCE_TIME kFrameDuration = 333333;
+    static constexpr int kPaceMs = 33;
+
+    CStravoPin(HRESULT* phr, CStravoFilter* parent);
+    ~CStravoPin() override;
+
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    HRESULT FillBuffer(IMediaSample* pSample) override;
+    HRESULT CheckMediaType(const CMediaType* pMediaType) override;
+    HRESULT SetMediaType(const CMediaType* pMediaType) override;
+    HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override;
+    using CSourceStream::GetMediaType;
+    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProperties) override;
+
+    // IQualityControl
+    HRESULT Notify(IBaseFilter* pSelf, Quality q) override;
+
+    // IAMStreamConfig
+    HRESULT SetFormat(AM_MEDIA_TYPE* pmt) override;
+    HRESULT GetFormat(AM_MEDIA_TYPE** ppmt) override;
+    HRESULT GetNumberOfCapabilities(int* piCount, int* piSize) override;
+    HRESULT GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) override;
+
+    // IKsPropertySet: the pin category, "capture".
+    HRESULT Set(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
+                LPVOID pPropData, DWORD cbPropData) override;
+    HRESULT Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
+                LPVOID pPropData, DWORD cbPropData, DWORD* pcbReturned) override;
+    HRESULT QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) override;
+
+private:
+    // Bytes of one picture of the connection type; 0 without a video format block.
+    DWORD ConnectionImageSize() const;
+    // Copies the oldest queued picture into `buffer`; `length` becomes the bytes copied.
+    // Without a picture the buffer and `length` stay as they are.
+    void CopyNextFrame(BYTE* buffer, ULONG& length);
+
+    CStravoFilter* const parent_;
+    int32_t sampleCounter_ = 0;  // samples filled since construction; never reset
+    std::mutex fillLock_;
+};
+
+class CStravoFilter : public CSource {
+public:
+    // The class factory's creation function; null when memory runs out.
+    static CUnknown* CreateInstance(LPUNKNOWN pUnk, HRESULT* phr);
+
+    CStravoFilter(LPUNKNOWN pUnk, HRESULT* phr);
+    ~CStravoFilter() override;
+
+    // Traces the interface's registry name, then hands the stream configuration and the
+    // property set out from the pin and everything else from the object.
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+
+    // The format list; null only while the filter is being constructed.
+    const CVideoFormatList* FormatList() const { return formatList_; }
+
+private:
+    void TraceInterfaceName(REFIID riid) const;
+
+    CStravoPin* pin_ = nullptr;
+    CVideoFormatList* formatList_ = nullptr;
+};

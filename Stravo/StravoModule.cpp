@@ -1,0 +1,84 @@
+// The filter module's entry points: the class-factory table through which the component
+// runtime creates CStravoFilter, and the registration that lists the filter among the
+// video-input devices as "wifi device".
+#include <dlfcn.h>
+
+#include "Stravo/CFrameManager.h"
+#include "Stravo/StravoFilter.h"
+
+namespace {
+
+const AMOVIESETUP_MEDIATYPE kPinTypes = {&MEDIATYPE_Video, &GUID_NULL};
+
+const AMOVIESETUP_PIN kOutputPin = {L"Output",  FALSE,   TRUE, FALSE,     FALSE,
+                                    &GUID_NULL, nullptr, 1,    &kPinTypes};
+
+const AMOVIESETUP_FILTER kFilterSetup = {&CLSID_StravoFilter, L"wifi device", MERIT_DO_NOT_USE, 1,
+                                         &kOutputPin};
+
+// The device registration asks for a higher merit than the setup record.
+const REGFILTER2 kDeviceRegistration = {1, MERIT_NORMAL, 1, &kOutputPin};
+
+constexpr const WCHAR* kDeviceName = L"wifi device";
+
+HINSTANCE gModule = nullptr;
+
+BOOL DllMain(HINSTANCE module, ULONG reason, LPVOID reserved) {
+    gModule = module;
+    const BOOL entered = DllEntryPoint(module, reason, reserved);
+    // The frame queue outlives filter objects but not the module.
+    if (reason == DLL_PROCESS_DETACH) CFrameManager::Destroy();
+    return entered ? TRUE : FALSE;
+}
+
+// The module's base address plays the part of its instance handle.
+HINSTANCE ModuleBase() {
+    Dl_info info{};
+    return dladdr(reinterpret_cast<void*>(&ModuleBase), &info) != 0 ? info.dli_fbase : nullptr;
+}
+
+HRESULT CreateFilterMapper(IFilterMapper2** mapper) {
+    return CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                            reinterpret_cast<void**>(mapper));
+}
+
+}  // namespace
+
+CFactoryTemplate g_Templates[] = {
+    {kDeviceName, &CLSID_StravoFilter, CStravoFilter::CreateInstance, nullptr, &kFilterSetup}};
+int g_cTemplates = 1;
+
+namespace {
+
+// The load and unload hooks of the library run DllMain's attach and detach work.
+struct ModuleHooks {
+    ModuleHooks() { DllMain(ModuleBase(), DLL_PROCESS_ATTACH, nullptr); }
+    ~ModuleHooks() { DllMain(gModule, DLL_PROCESS_DETACH, nullptr); }
+    ModuleHooks(const ModuleHooks&) = delete;
+    ModuleHooks& operator=(const ModuleHooks&) = delete;
+} gHooks;
+
+}  // namespace
+
+STDAPI DllRegisterServer() {
+    HRESULT hr = AMovieDllRegisterServer2(TRUE);
+    if (FAILED(hr)) return hr;
+    IFilterMapper2* mapper = nullptr;
+    hr = CreateFilterMapper(&mapper);
+    if (FAILED(hr)) return hr;
+    hr = mapper->RegisterFilter(CLSID_StravoFilter, kDeviceName, nullptr,
+                                &CLSID_VideoInputDeviceCategory, kDeviceName, &kDeviceRegistration);
+    mapper->Release();
+    return hr;
+}
+
+STDAPI DllUnregisterServer() {
+    HRESULT hr = AMovieDllRegisterServer2(FALSE);
+    if (FAILED(hr)) return hr;
+    IFilterMapper2* mapper = nullptr;
+    hr = CreateFilterMapper(&mapper);
+    if (FAILED(hr)) return hr;
+    hr = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, kDeviceName, CLSID_StravoFilter);
+    mapper->Release();
+    return hr;
+}

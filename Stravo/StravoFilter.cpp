@@ -170,25 +170,48 @@ HRESULT CStravoPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES
     return actual.cbBuffer < pProperties->cbBuffer ? E_FAIL : S_OK;
 }
 
-void CStravoPin::CopyNextFrame(BYTE* buffer, ULONG& length) {
+bool CStravoPin::CopyNextFrame(BYTE* buffer, ULONG& length) {
     QueuedFrame frame;
     bool owned = false;
-    if (!CFrameManager::Instance()->TakeFrame(frame, owned)) return;
-    if (frame.data != nullptr) {
-        const ULONG copied = std::min(static_cast<ULONG>(std::max(frame.size, 0)), length);
-        std::memcpy(buffer, frame.data, copied);
-        length = copied;
+    if (!CFrameManager::Instance()->TakeFrame(frame, owned)) return false;
+    const bool copied = frame.data != nullptr;
+    if (copied) {
+        const ULONG size = std::min(static_cast<ULONG>(std::max(frame.size, 0)), length);
+        std::memcpy(buffer, frame.data, size);
+        length = size;
     }
     if (owned) delete[] frame.data;
+    return copied;
+}
+
+void CStravoPin::WaitForPicture(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (CFrameManager::Instance()->GetCount() == 0 && !CheckRequest(nullptr) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 HRESULT CStravoPin::FillBuffer(IMediaSample* pSample) {
     if (pSample == nullptr) return E_POINTER;
     std::lock_guard<std::mutex> lock(fillLock_);
+    // The stream opened moments ago; its first picture is usually a few milliseconds away.
+    if (!firstPictureAwaited_) {
+        firstPictureAwaited_ = true;
+        WaitForPicture(std::chrono::milliseconds(kFirstPictureWaitMs));
+    }
     BYTE* buffer = nullptr;
     const HRESULT pointer = pSample->GetPointer(&buffer);
     ULONG length = std::min(ConnectionImageSize(), static_cast<ULONG>(pSample->GetSize()));
-    if (SUCCEEDED(pointer) && buffer != nullptr) CopyNextFrame(buffer, length);
+    if (SUCCEEDED(pointer) && buffer != nullptr) {
+        if (CopyNextFrame(buffer, length)) {
+            pictureDelivered_ = true;
+        } else if (!pictureDelivered_) {
+            // Until the camera's first picture a sample is black, never whatever memory the
+            // allocator handed out.
+            std::memset(buffer, 0, length);
+        }
+    }
     pSample->SetActualDataLength(static_cast<long>(length));
 
     REFERENCE_TIME start = static_cast<REFERENCE_TIME>(sampleCounter_) * kFrameDuration;

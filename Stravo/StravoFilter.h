@@ -4,6 +4,7 @@
 // picture of the frame queue, stamped 30 per second.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -45,6 +46,8 @@ class CStravoPin : public CSourceStream, public IAMStreamConfig, public IKsPrope
 public:
     static constexpr REFERENCE_TIME kFrameDuration = 333333;
     static constexpr int kPaceMs = 33;
+    // How long the pin's first sample waits for the camera's first picture.
+    static constexpr int kFirstPictureWaitMs = 2000;
 
     CStravoPin(HRESULT* phr, CStravoFilter* parent);
     ~CStravoPin() override;
@@ -79,11 +82,16 @@ private:
     // Bytes of one picture of the connection type; 0 without a video format block.
     DWORD ConnectionImageSize() const;
     // Copies the oldest queued picture into `buffer`; `length` becomes the bytes copied.
-    // Without a picture the buffer and `length` stay as they are.
-    void CopyNextFrame(BYTE* buffer, ULONG& length);
+    // Without a picture the buffer and `length` stay as they are and the result is false.
+    bool CopyNextFrame(BYTE* buffer, ULONG& length);
+    // Waits until the frame queue holds a picture, the time is up or the thread is asked
+    // to change state.
+    void WaitForPicture(std::chrono::milliseconds limit);
 
     CStravoFilter* const parent_;
     int32_t sampleCounter_ = 0;  // samples filled since construction; never reset
+    bool firstPictureAwaited_ = false;
+    bool pictureDelivered_ = false;  // a sample has carried a camera picture
     std::mutex fillLock_;
 };
 

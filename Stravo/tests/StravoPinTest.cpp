@@ -259,7 +259,7 @@ TEST_F(StravoFilterTest, SamplesCarryTheCameraPictureBottomRowFirst) {
     sample->Release();
 }
 
-TEST_F(StravoFilterTest, UnreachableCameraOffersNothingAndAnEmptyQueueLeavesSamplesAlone) {
+TEST_F(StravoFilterTest, UnreachableCameraOffersNothingAndSamplesAreBlackUntilAPicture) {
     CreateFilter(kSilentAddress);
     EXPECT_EQ(stravo_->FormatList()->FormatCount(), 0);
     CMediaType unused;
@@ -272,33 +272,56 @@ TEST_F(StravoFilterTest, UnreachableCameraOffersNothingAndAnEmptyQueueLeavesSamp
     AM_MEDIA_TYPE* raw = nullptr;
     EXPECT_EQ(pin_->GetStreamCaps(0, &raw, nullptr), E_INVALIDARG);
 
-    // The connection type is still the 640 x 480 default: 921600 bytes per picture.
+    // The connection type is still the 640 x 480 default: 921600 bytes per picture. Until
+    // the first picture, samples are black; afterwards an empty queue leaves the buffer as
+    // it was (the last picture, in a running graph).
     ASSERT_EQ(CFrameManager::Instance()->GetCount(), 0);
     struct FillCase {
+        const char* name;
         long bufferSize;
+        BYTE before;
+        bool pushPicture;  // one 0x11 picture queued before the sample is filled
+        bool clearQueue;   // the queue emptied before the sample is filled
         long expectedLength;
+        BYTE expectedInImage;
+    };
+    const FillCase cases[] = {
+        {"no picture yet", 1000000, 0xAB, false, false, 921600, 0x00},
+        {"no picture yet, small buffer", 500000, 0xAB, false, false, 500000, 0x00},
+        {"a picture", 1000000, 0xAB, true, false, 921600, 0x11},
+        {"the same picture again", 1000000, 0xAB, false, false, 921600, 0x11},
+        {"empty queue after a picture", 1000000, 0xCD, false, true, 921600, 0xCD},
     };
     REFERENCE_TIME expectedStart = 0;
-    for (const FillCase& fill : {FillCase{1000000, 921600}, FillCase{500000, 500000}}) {
+    for (const FillCase& fill : cases) {
+        if (fill.pushPicture) {
+            auto* picture = new uint8_t[921600];
+            std::memset(picture, 0x11, 921600);
+            CFrameManager::Instance()->PushFrame(640, 480, picture, 921600);
+        }
+        if (fill.clearQueue) CFrameManager::Instance()->Clear();
         CComPtr<IMemAllocator> allocator = CommittedAllocator(fill.bufferSize);
         ASSERT_TRUE(allocator);
         IMediaSample* sample = nullptr;
         ASSERT_EQ(allocator->GetBuffer(&sample, nullptr, nullptr, 0), S_OK);
         BYTE* data = nullptr;
         sample->GetPointer(&data);
-        std::memset(data, 0xAB, static_cast<size_t>(fill.bufferSize));
-        for (int round = 0; round < 2; ++round) {
-            ASSERT_EQ(pin_->FillBuffer(sample), S_OK);
-            EXPECT_EQ(sample->GetActualDataLength(), fill.expectedLength);
-            REFERENCE_TIME start = -1, stop = -1;
-            ASSERT_EQ(sample->GetTime(&start, &stop), S_OK);
-            EXPECT_EQ(start, expectedStart);
-            EXPECT_EQ(stop, expectedStart + 333333);
-            EXPECT_EQ(sample->IsSyncPoint(), S_OK);
-            expectedStart += 333333;
-        }
-        EXPECT_EQ(std::vector<BYTE>(data, data + fill.bufferSize),
-                  std::vector<BYTE>(static_cast<size_t>(fill.bufferSize), 0xAB));
+        std::memset(data, fill.before, static_cast<size_t>(fill.bufferSize));
+        ASSERT_EQ(pin_->FillBuffer(sample), S_OK) << fill.name;
+        EXPECT_EQ(sample->GetActualDataLength(), fill.expectedLength) << fill.name;
+        REFERENCE_TIME start = -1, stop = -1;
+        ASSERT_EQ(sample->GetTime(&start, &stop), S_OK);
+        EXPECT_EQ(start, expectedStart) << fill.name;
+        EXPECT_EQ(stop, expectedStart + 333333) << fill.name;
+        EXPECT_EQ(sample->IsSyncPoint(), S_OK);
+        expectedStart += 333333;
+        const auto image = static_cast<size_t>(fill.expectedLength);
+        EXPECT_EQ(std::vector<BYTE>(data, data + image),
+                  std::vector<BYTE>(image, fill.expectedInImage))
+            << fill.name;
+        EXPECT_EQ(std::vector<BYTE>(data + image, data + fill.bufferSize),
+                  std::vector<BYTE>(static_cast<size_t>(fill.bufferSize) - image, fill.before))
+            << fill.name;
         sample->Release();
     }
     EXPECT_EQ(pin_->FillBuffer(nullptr), E_POINTER);

@@ -2,8 +2,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+
 #include <QEvent>
 #include <filesystem>
+#include "tests/support/TestApplication.h"
 
 #include "Skelvane/capture/PreviewGeometry.h"
 #include "Skelvane/capture/PreviewWindow.h"
@@ -45,12 +47,10 @@ public:
 class PreviewWindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "test";
-        static char* argv[] = {name, nullptr};
-        static QApplication app(argc, argv);
+        StartTestApplication();
         CPreviewWindow::InstallDisplayHost();
     }
+    static void TearDownTestSuite() { StopTestApplication(); }
     void SetUp() override {
         root_ = fs::temp_directory_path() / ("skelvane-preview-" + std::to_string(::getpid()));
         registry::SetStoreFolders(root_.string(), "");

@@ -2,8 +2,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+
 #include <filesystem>
 #include <fstream>
+#include "tests/support/TestApplication.h"
 
 #include "Skelvane/settings/InstallFolder.h"
 #include "Skelvane/shell/MainViewerDlg.h"
@@ -27,12 +29,10 @@ public:
 class MainViewerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "Skelvane";
-        static char* argv[] = {name, nullptr};
-        static QApplication app(argc, argv);
+        StartTestApplication();
         // A language file of our own shows which key each question used.
-        languageRoot_ = fs::temp_directory_path() / ("skelvane-viewer-lang-" + std::to_string(::getpid()));
+        languageRoot_ =
+            fs::temp_directory_path() / ("skelvane-viewer-lang-" + std::to_string(::getpid()));
         fs::create_directories(languageRoot_ / "Resource/English.lproj");
         std::ofstream(languageRoot_ / "Resource/English.lproj/Localizable.strings")
             << "\"ui_dlg_viewer\" = \"Default View\";\n"
@@ -42,7 +42,10 @@ protected:
             << "\"ui_alert_exit_system_doing_recording\" = \"Q-recording\";\n";
         SetInstallFolder(languageRoot_.string() + "/");
     }
-    static void TearDownTestSuite() { fs::remove_all(languageRoot_); }
+    static void TearDownTestSuite() {
+        fs::remove_all(languageRoot_);
+        StopTestApplication();
+    }
     void SetUp() override {
         root_ = fs::temp_directory_path() / ("skelvane-viewer-" + std::to_string(::getpid()));
         registry::SetStoreFolders((root_ / "config").string(), "");
@@ -82,9 +85,9 @@ TEST_F(MainViewerTest, ClosingAsksAndOnlyOkEndsTheWindow) {
     window.timedShotRunning = 1;
     EXPECT_FALSE(window.close());
     const std::string style = "|" + std::to_string(question);
-    EXPECT_EQ(presenter_->asked, (std::vector<std::string>{"Leave|Q-recording" + style,
-                                                           "Leave|Q-idle" + style,
-                                                           "Leave|Q-timed" + style}));
+    EXPECT_EQ(presenter_->asked,
+              (std::vector<std::string>{"Leave|Q-recording" + style, "Leave|Q-idle" + style,
+                                        "Leave|Q-timed" + style}));
 
     presenter_->answer = sys::IDOK;
     window.takePhoto = 1;

@@ -3,6 +3,10 @@
 // video-input devices as "wifi device".
 #include <dlfcn.h>
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 #include "Stravo/CFrameManager.h"
 #include "Stravo/StravoFilter.h"
 
@@ -23,8 +27,21 @@ constexpr const WCHAR* kDeviceName = L"wifi device";
 
 HINSTANCE gModule = nullptr;
 
+// Some libraries below the media libraries allocate when they are loaded and never free;
+// keeping the media libraries loaded once they are stops every module load from leaking.
+void KeepMediaLibrariesLoaded() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&avformat_version), &info) == 0 ||
+        info.dli_fname == nullptr) {
+        return;
+    }
+    // The reference is never given back: that is the point.
+    dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
 BOOL DllMain(HINSTANCE module, ULONG reason, LPVOID reserved) {
     gModule = module;
+    if (reason == DLL_PROCESS_ATTACH) KeepMediaLibrariesLoaded();
     const BOOL entered = DllEntryPoint(module, reason, reserved);
     // The frame queue outlives filter objects but not the module.
     if (reason == DLL_PROCESS_DETACH) CFrameManager::Destroy();

@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "Skelvane/capture/CaptureVideo.h"
+#include "Skelvane/settings/InstallFolder.h"
+#include "Skelvane/settings/LocalizableString.h"
 #include "Skelvane/settings/SettingParam.h"
 #include "common/CRegistry.h"
 #include "platform/registry/Registry.h"
@@ -78,6 +80,7 @@ protected:
         unsetenv("XDG_RUNTIME_DIR");
         registry::SetStoreFolders((root_ / "Skelvane").string(), "");
         CSettingParamManage::Destroy();
+        SetInstallFolder(std::string(std::getenv("SKELVANE_BIN_DIR")) + "/");
         presenter_ = std::make_shared<RecordingPresenter>();
         previous_ = sys::SetMessageBoxPresenter(presenter_);
         sinks_.resolutions = &resolutions_;
@@ -245,6 +248,7 @@ TEST_F(CameraGraphTest, PropertyPagesNeedAGraphAndNameTheCameraControls) {
     capture.SetSinks(sinks_);
     capture.ShowDeviceProperties();
     ASSERT_EQ(presenter_->texts.size(), 1u);
+    EXPECT_EQ(presenter_->texts[0], GetLocalizedString("ui_alert_no_camera", ""));
     EXPECT_TRUE(shown.empty());
 
     PreviewRequest request{0, 0, 0, false};

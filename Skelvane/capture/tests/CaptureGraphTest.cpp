@@ -207,6 +207,29 @@ TEST_F(CameraGraphTest, SmallModesGetTheDoubledEntryAndRequestsAreClamped) {
     }
 }
 
+TEST_F(CameraGraphTest, PreviewFramesAreBottomUpBgrOfTheNegotiatedSize) {
+    UseCamera({{320, 240, 30}, {640, 480, 30}});
+    CCaptureVideo capture;
+    capture.SetSinks(sinks_);
+    PreviewRequest request{0, 320, 240, false};
+    ASSERT_EQ(capture.BuildGraph(0, 0, request), S_OK);
+    ASSERT_TRUE(WaitFor([&] { return preview_.Frames() >= 1; }));
+    capture.TearDown();
+    std::lock_guard<std::mutex> lock(preview_.mutex);
+    ASSERT_EQ(preview_.firstBytes.size(), 320u * 240u * 3u);
+    // The camera's picture is red above blue; the first row in memory is the bottom one.
+    const uint8_t* bottomRow = preview_.firstBytes.data();
+    const uint8_t* topRow = bottomRow + 239 * 320 * 3;
+    // YUV to BGR rounds by a step or two.
+    auto near = [](const uint8_t* pixel, const uint8_t* colour) {
+        for (int i = 0; i < 3; ++i)
+            if (std::abs(pixel[i] - colour[i]) > 4) return false;
+        return true;
+    };
+    EXPECT_TRUE(near(bottomRow, v4l2::testing::kBottomColour));
+    EXPECT_TRUE(near(topRow, v4l2::testing::kTopColour));
+}
+
 TEST_F(CameraGraphTest, MaximumMustBeLargestInBothDimensions) {
     UseCamera({{1280, 720, 30}, {1024, 768, 30}});
     CCaptureVideo capture;

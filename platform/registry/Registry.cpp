@@ -324,7 +324,7 @@ LONG CopyOut(const std::vector<BYTE>& bytes, bool addTerminator, BYTE* data, DWO
         *dataSize = size;
         return ERROR_MORE_DATA;
     }
-    std::memcpy(data, bytes.data(), size);
+    if (size > 0) std::memcpy(data, bytes.data(), size);
     if (addTerminator && *dataSize > size) data[size] = 0;
     *dataSize = size;
     return ERROR_SUCCESS;

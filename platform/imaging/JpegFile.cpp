@@ -17,24 +17,46 @@ namespace {
 constexpr int kSubsampling = TJSAMP_420;
 constexpr int kTemporaryNameAttempts = 100;
 
-class Compressor {
+// Each thread that saves pictures keeps its compressor and an output buffer of the largest
+// size it has needed, so a picture costs no set-up and no fresh pages for its bytes.
+class ThreadEncoder {
 public:
-    Compressor() : handle_(tjInitCompress()) {}
-    ~Compressor() {
+    ThreadEncoder() : handle_(tjInitCompress()) {}
+    ~ThreadEncoder() {
+        tjFree(buffer_);
         if (handle_ != nullptr) tjDestroy(handle_);
     }
-    Compressor(const Compressor&) = delete;
-    Compressor& operator=(const Compressor&) = delete;
-    tjhandle Get() const { return handle_; }
+    ThreadEncoder(const ThreadEncoder&) = delete;
+    ThreadEncoder& operator=(const ThreadEncoder&) = delete;
+
+    bool Ready() const { return handle_ != nullptr; }
+
+    // On success `bytes` points into the buffer, valid until the next call.
+    bool Encode(const BgrImageView& image, int quality, const unsigned char*& bytes,
+                unsigned long& size) {
+        const unsigned long needed = tjBufSize(image.width, image.height, kSubsampling);
+        if (needed == static_cast<unsigned long>(-1)) return false;
+        if (needed > capacity_) {
+            tjFree(buffer_);
+            buffer_ = tjAlloc(static_cast<int>(needed));
+            capacity_ = buffer_ != nullptr ? needed : 0;
+            if (buffer_ == nullptr) return false;
+        }
+        unsigned char* out = buffer_;
+        size = capacity_;
+        const int flags =
+            TJFLAG_ACCURATEDCT | TJFLAG_NOREALLOC | (image.bottomUp ? TJFLAG_BOTTOMUP : 0);
+        if (tjCompress2(handle_, image.pixels, image.width, image.rowStride, image.height, TJPF_BGR,
+                        &out, &size, kSubsampling, quality, flags) != 0)
+            return false;
+        bytes = out;
+        return true;
+    }
 
 private:
     tjhandle handle_;
-};
-
-struct JpegBytes {
-    unsigned char* data = nullptr;
-    unsigned long size = 0;
-    ~JpegBytes() { tjFree(data); }
+    unsigned char* buffer_ = nullptr;
+    unsigned long capacity_ = 0;
 };
 
 WriteResult FromErrno(int error) {
@@ -116,9 +138,9 @@ private:
 std::vector<ImageCodecInfo> GetImageEncoders() {
     // The library is linked in, so what it can start does not change: asked once.
     static const std::vector<ImageCodecInfo> encoders = [] {
-        Compressor compressor;
-        return compressor.Get() == nullptr ? std::vector<ImageCodecInfo>{}
-                                           : std::vector<ImageCodecInfo>{{"image/jpeg", "JPEG"}};
+        const ThreadEncoder encoder;
+        return encoder.Ready() ? std::vector<ImageCodecInfo>{{"image/jpeg", "JPEG"}}
+                               : std::vector<ImageCodecInfo>{};
     }();
     return encoders;
 }
@@ -127,17 +149,15 @@ WriteResult WriteJpegFile(const BgrImageView& image, const std::string& path, in
     if (image.pixels == nullptr || image.width <= 0 || image.height <= 0 ||
         image.rowStride < image.width * 3 || quality < 1 || quality > 100 || path.empty())
         return {Gdiplus::InvalidParameter, 0};
-    Compressor compressor;
-    if (compressor.Get() == nullptr) return {Gdiplus::GdiplusNotInitialized, 0};
-    JpegBytes jpeg;
-    const int flags = TJFLAG_ACCURATEDCT | (image.bottomUp ? TJFLAG_BOTTOMUP : 0);
-    if (tjCompress2(compressor.Get(), image.pixels, image.width, image.rowStride, image.height,
-                    TJPF_BGR, &jpeg.data, &jpeg.size, kSubsampling, quality, flags) != 0)
-        return {Gdiplus::GenericError, 0};
+    thread_local ThreadEncoder encoder;
+    if (!encoder.Ready()) return {Gdiplus::GdiplusNotInitialized, 0};
+    const unsigned char* jpeg = nullptr;
+    unsigned long jpegSize = 0;
+    if (!encoder.Encode(image, quality, jpeg, jpegSize)) return {Gdiplus::GenericError, 0};
 
     TemporaryFile file;
     int error = file.Create(path);
-    if (error == 0) error = file.Write(jpeg.data, jpeg.size);
+    if (error == 0) error = file.Write(jpeg, jpegSize);
     if (error == 0) error = file.Commit(path);
     return error == 0 ? WriteResult{} : FromErrno(error);
 }

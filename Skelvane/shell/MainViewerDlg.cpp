@@ -1,6 +1,8 @@
 #include "Skelvane/shell/MainViewerDlg.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <cstdlib>
 
 #include "Skelvane/settings/LocalizableString.h"
@@ -10,6 +12,8 @@ CMainViewerDlg::CMainViewerDlg(const QString& markName, QWidget* parent) : QDial
     setProperty(markName.toUtf8().constData(), true);
     setWindowFlags(Qt::Window | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     resize(1024, 700);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
     if (!saverThread_.Start([this] { TimedShotSaverProc(); })) {
         sys::WarningBox("Lumivor run failure");
         std::_Exit(0);

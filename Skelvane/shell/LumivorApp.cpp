@@ -33,13 +33,13 @@ int CLumivorApp::InitInstance() {
     static CSingleInstance instance(baseName_);
     if (!instance.Acquire()) {
         if (!instance.ActivateRunningInstance())
-            sys::WarningBox(GetLocalizedString(
-                "ui_alert_have_running_application",
-                "Failure to lanuch applicaiton,Because it has been run"));
+            sys::WarningBox(
+                GetLocalizedString("ui_alert_have_running_application",
+                                   "Failure to lanuch applicaiton,Because it has been run"));
         return 0;
     }
     if (!PrepareCodec()) return 0;
     CMainViewerDlg window(baseName_);
-    window.exec();
+    window.RunModal();
     return 0;
 }

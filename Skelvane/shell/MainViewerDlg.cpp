@@ -1,6 +1,7 @@
 #include "Skelvane/shell/MainViewerDlg.h"
 
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QScreen>
 #include <cstdlib>
@@ -29,7 +30,8 @@ CMainViewerDlg::~CMainViewerDlg() {
 }
 
 void CMainViewerDlg::ApplyTexts() {
-    const QString title = QString::fromStdString(GetLocalizedString("ui_dlg_viewer", "Default View"));
+    const QString title =
+        QString::fromStdString(GetLocalizedString("ui_dlg_viewer", "Default View"));
     setWindowTitle(title);
     setAccessibleName(title);
 }
@@ -45,10 +47,19 @@ void CMainViewerDlg::StopAll() {
     recording.store(0, std::memory_order_relaxed);
 }
 
+int CMainViewerDlg::RunModal() {
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    show();
+    loop.exec();
+    return result();
+}
+
 bool CMainViewerDlg::ConfirmExit() {
-    const char* key = timedShotRunning.load(std::memory_order_relaxed) ? "ui_alert_exit_system_doing_timedshot"
-                      : recording.load(std::memory_order_relaxed)      ? "ui_alert_exit_system_doing_recording"
-                                                                       : "ui_alert_exit_system";
+    const char* key =
+        timedShotRunning.load(std::memory_order_relaxed) ? "ui_alert_exit_system_doing_timedshot"
+        : recording.load(std::memory_order_relaxed)      ? "ui_alert_exit_system_doing_recording"
+                                                         : "ui_alert_exit_system";
     const std::string question = GetLocalizedString(key, "Are you sure exiting system?");
     const std::string caption = GetLocalizedString("ui_view_btn_exit_system", "Exit");
     if (sys::MessageBox(question, caption, sys::MB_OKCANCEL | sys::MB_ICONQUESTION) != sys::IDOK)

@@ -16,6 +16,9 @@ public:
     explicit CMainViewerDlg(const QString& markName, QWidget* parent = nullptr);
     ~CMainViewerDlg() override;
 
+    // Shows the window and returns when it ends, like a modal run, but without blocking the
+    // program's other top-level windows: the owner-less message boxes must stay usable.
+    int RunModal();
     // Asks whether to leave; on OK stops everything and ends the modal run.
     bool ConfirmExit();
     // Drops a pending photo request and ends what runs.

@@ -41,7 +41,7 @@ int CQtMessageBoxPresenter::Present(const std::string& text, const std::string& 
     QEventLoop loop;
     QObject::connect(box, &QMessageBox::finished, &loop, [&](int) {
         answer = box->standardButton(box->clickedButton()) == QMessageBox::Ok ? sys::IDOK
-                                                                               : sys::IDCANCEL;
+                                                                              : sys::IDCANCEL;
         loop.quit();
     });
     box->show();

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -97,6 +98,19 @@ TEST_F(MainViewerTest, ClosingAsksAndOnlyOkEndsTheWindow) {
     EXPECT_EQ(window.takePhoto.load(), 0);
     EXPECT_EQ(window.timedShotRunning.load(), 0);
     EXPECT_EQ(window.recording.load(), 0);
+}
+
+TEST_F(MainViewerTest, ModalRunLeavesOwnerlessBoxesUsable) {
+    CMainViewerDlg window("Skelvane");
+    presenter_->answer = sys::IDOK;
+    QWidget* blockingWindow = &window;
+    QTimer::singleShot(0, &window, [&] {
+        blockingWindow = QApplication::activeModalWidget();
+        window.close();
+    });
+    EXPECT_EQ(window.RunModal(), QDialog::Accepted);
+    EXPECT_EQ(blockingWindow, nullptr);
+    EXPECT_FALSE(window.isVisible());
 }
 
 }  // namespace

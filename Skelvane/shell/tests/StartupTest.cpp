@@ -85,7 +85,8 @@ pid_t StartProgram(const fs::path& root) {
     const std::string program = std::string(std::getenv("SKELVANE_BIN_DIR")) + "/Skelvane";
     std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "HOME=" + root.string(),
                                     "XDG_CONFIG_HOME=" + (root / "config").string(),
-                                    "XDG_RUNTIME_DIR=" + (root / "run").string(), "LANG=en_US.UTF-8"};
+                                    "XDG_RUNTIME_DIR=" + (root / "run").string(),
+                                    "LANG=en_US.UTF-8"};
     std::vector<char*> envp;
     for (auto& entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
@@ -100,7 +101,8 @@ int WaitForExit(pid_t pid, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         std::this_thread::sleep_for(20ms);
     }
     return -1;

@@ -7,19 +7,6 @@
 namespace dshow {
 namespace {
 
-std::vector<CComPtr<IPin>> PinsOfFilter(IBaseFilter* filter) {
-    std::vector<CComPtr<IPin>> pins;
-    CComPtr<IEnumPins> pinEnum;
-    if (FAILED(filter->EnumPins(&pinEnum)) || !pinEnum) return pins;
-    IPin* pin = nullptr;
-    while (pinEnum->Next(1, &pin, nullptr) == S_OK) {
-        CComPtr<IPin> held;
-        held.Attach(pin);
-        pins.push_back(held);
-    }
-    return pins;
-}
-
 bool IsConnected(IPin* pin) {
     CComPtr<IPin> peer;
     return SUCCEEDED(pin->ConnectedTo(&peer)) && peer;
@@ -34,7 +21,7 @@ PIN_DIRECTION DirectionOf(IPin* pin) {
 // The filters on the other side of the pins of one direction.
 std::vector<CComPtr<IBaseFilter>> Neighbours(IBaseFilter* filter, PIN_DIRECTION side) {
     std::vector<CComPtr<IBaseFilter>> result;
-    for (CComPtr<IPin>& pin : PinsOfFilter(filter)) {
+    for (CComPtr<IPin>& pin : PinsOf(filter)) {
         CComPtr<IPin> peer;
         if (DirectionOf(pin) != side || FAILED(pin->ConnectedTo(&peer)) || !peer) continue;
         PIN_INFO info{};
@@ -50,7 +37,7 @@ std::vector<CComPtr<IBaseFilter>> Neighbours(IBaseFilter* filter, PIN_DIRECTION 
 // The interface on the filter itself or on one of its pins.
 HRESULT FindOnFilter(IBaseFilter* filter, REFIID riid, void** ppint) {
     if (SUCCEEDED(filter->QueryInterface(riid, ppint))) return S_OK;
-    for (CComPtr<IPin>& pin : PinsOfFilter(filter)) {
+    for (CComPtr<IPin>& pin : PinsOf(filter)) {
         if (SUCCEEDED(pin->QueryInterface(riid, ppint))) return S_OK;
     }
     return E_NOINTERFACE;
@@ -70,7 +57,7 @@ HRESULT FindAlong(IBaseFilter* filter, PIN_DIRECTION side, REFIID riid, void** p
 
 // The first unconnected pin of a direction.
 CComPtr<IPin> FreePin(IBaseFilter* filter, PIN_DIRECTION direction) {
-    for (CComPtr<IPin>& pin : PinsOfFilter(filter)) {
+    for (CComPtr<IPin>& pin : PinsOf(filter)) {
         if (DirectionOf(pin) == direction && !IsConnected(pin)) return pin;
     }
     return {};
@@ -176,7 +163,7 @@ public:
             candidates.push_back(sourcePin);
         } else if (SUCCEEDED(pSource->QueryInterface(IID_IBaseFilter,
                                                      reinterpret_cast<void**>(&sourceFilter)))) {
-            candidates = PinsOfFilter(sourceFilter);
+            candidates = PinsOf(sourceFilter);
         } else {
             return E_NOINTERFACE;
         }

@@ -23,19 +23,6 @@ IBaseFilter* FilterOfPin(IPin* pin) {
     return filter;
 }
 
-std::vector<CComPtr<IPin>> PinsOf(IBaseFilter* filter) {
-    std::vector<CComPtr<IPin>> pins;
-    CComPtr<IEnumPins> pinEnum;
-    if (FAILED(filter->EnumPins(&pinEnum)) || !pinEnum) return pins;
-    IPin* pin = nullptr;
-    while (pinEnum->Next(1, &pin, nullptr) == S_OK) {
-        CComPtr<IPin> held;
-        held.Attach(pin);
-        pins.push_back(held);
-    }
-    return pins;
-}
-
 class CFilterGraph : public CUnknown,
                      public IGraphBuilder,
                      public IMediaControl,

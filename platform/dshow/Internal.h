@@ -88,6 +88,8 @@ void CopyName(const std::wstring& text, WCHAR* target, size_t capacity);
 
 // Output pin categories through IKsPropertySet; GUID_NULL when the pin reports none.
 GUID PinCategory(IPin* pin);
+// The pins of a filter, each with a reference held.
+std::vector<CComPtr<IPin>> PinsOf(IBaseFilter* filter);
 // Whether the pin can carry the major type (connected type, else one of its offered types).
 bool PinHasMajorType(IPin* pin, const GUID& majorType);
 

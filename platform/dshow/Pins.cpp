@@ -54,6 +54,19 @@ void CopyName(const std::wstring& text, WCHAR* target, size_t capacity) {
     target[count] = 0;
 }
 
+std::vector<CComPtr<IPin>> PinsOf(IBaseFilter* filter) {
+    std::vector<CComPtr<IPin>> pins;
+    CComPtr<IEnumPins> pinEnum;
+    if (FAILED(filter->EnumPins(&pinEnum)) || !pinEnum) return pins;
+    IPin* pin = nullptr;
+    while (pinEnum->Next(1, &pin, nullptr) == S_OK) {
+        CComPtr<IPin> held;
+        held.Attach(pin);
+        pins.push_back(held);
+    }
+    return pins;
+}
+
 GUID PinCategory(IPin* pin) {
     GUID category = GUID_NULL;
     CComPtr<IKsPropertySet> properties;

@@ -4,24 +4,20 @@
 
 CSaverThread::~CSaverThread() { Stop({}); }
 
-std::atomic<bool>& CSaverThread::RunFlag() {
-    static std::atomic<bool> running{true};
-    return running;
-}
-
 bool CSaverThread::Start(std::function<void()> proc) {
     if (thread_.joinable()) return false;
-    RunFlag().store(true, std::memory_order_relaxed);
+    running_.store(true, std::memory_order_relaxed);
     try {
         thread_ = std::thread(std::move(proc));
     } catch (const std::system_error&) {
+        running_.store(false, std::memory_order_relaxed);
         return false;
     }
     return true;
 }
 
 void CSaverThread::Stop(const std::function<void()>& wake) {
-    RunFlag().store(false, std::memory_order_relaxed);
+    running_.store(false, std::memory_order_relaxed);
     if (wake) wake();
     if (thread_.joinable()) thread_.join();
 }

@@ -1,5 +1,6 @@
 // The timed-shot saving thread: started when the main window is built, stopped through
-// a process-wide run flag and joined without a time limit when the window goes.
+// its own run flag and joined without a time limit when the window goes. Each saver has
+// its own flag, so stopping one never stops another.
 #pragma once
 
 #include <atomic>
@@ -19,9 +20,10 @@ public:
     void Stop(const std::function<void()>& wake);
     bool IsRunning() const { return thread_.joinable(); }
 
-    // The run flag the saving procedure polls; it starts set.
-    static std::atomic<bool>& RunFlag();
+    // The run flag the saving procedure polls; set while the thread should run.
+    const std::atomic<bool>& RunFlag() const { return running_; }
 
 private:
+    std::atomic<bool> running_{false};
     std::thread thread_;
 };

@@ -116,8 +116,7 @@ void WakeTimedShotSaver() {
     TimedShotQueue().Wake();
 }
 
-int TimedShotSaverProc(ICaptureOwner& owner) {
-    const std::atomic<bool>& running = CSaverThread::RunFlag();
+int TimedShotSaverProc(ICaptureOwner& owner, const std::atomic<bool>& running) {
     CTimedShotQueue& queue = TimedShotQueue();
     while (running.load(std::memory_order_relaxed)) {
         while (std::optional<TimedShotEntry> entry = queue.Pop()) {

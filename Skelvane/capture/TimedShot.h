@@ -68,10 +68,10 @@ void ClearTimedShotQueue();
 
 // The saving thread's routine: writes every queued frame as the next timed shot and hands
 // it to owner.RevealFile. When a name cannot be made or a file not written it posts
-// UM_TIMED_SHOT_END and throws the queued frames away. Runs while CSaverThread::RunFlag()
-// is set and returns 0. The window starts it with
-//     saverThread.Start([this] { TimedShotSaverProc(*this); });
+// UM_TIMED_SHOT_END and throws the queued frames away. Runs while `running` is set and
+// returns 0. The window starts it with
+//     saverThread.Start([this] { TimedShotSaverProc(*this, saverThread.RunFlag()); });
 // and ends it with saverThread.Stop(WakeTimedShotSaver).
-int TimedShotSaverProc(ICaptureOwner& owner);
+int TimedShotSaverProc(ICaptureOwner& owner, const std::atomic<bool>& running);
 // Wakes the saving thread so it sees a cleared run flag.
 void WakeTimedShotSaver();

@@ -38,7 +38,8 @@ void CMainViewerDlg::ApplyTexts() {
 
 void CMainViewerDlg::TimedShotSaverProc() {
     std::unique_lock<std::mutex> lock(saverLock_);
-    saverWake_.wait(lock, [] { return !CSaverThread::RunFlag().load(std::memory_order_relaxed); });
+    saverWake_.wait(lock,
+                    [this] { return !saverThread_.RunFlag().load(std::memory_order_relaxed); });
 }
 
 void CMainViewerDlg::StopAll() {

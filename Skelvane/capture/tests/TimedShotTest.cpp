@@ -1,5 +1,8 @@
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "Skelvane/capture/SaverThread.h"
@@ -131,7 +134,7 @@ TEST_F(TimedShotTest, ARunOfThreeSecondsWritesItsShotsAndEnds) {
     owner.shotPeriodMs = TimedShotPeriodMs(86400);  // 60 a minute
     owner.timedShotHours = 3.0f / 3600;
     CSaverThread saver;
-    ASSERT_TRUE(saver.Start([&owner] { TimedShotSaverProc(owner); }));
+    ASSERT_TRUE(saver.Start([&] { TimedShotSaverProc(owner, saver.RunFlag()); }));
 
     ASSERT_TRUE(CSavingLoactionManage::Instance()->BeginTimedShotRun(TimedShots()));
     TimedShotClock clock;
@@ -173,7 +176,7 @@ TEST_F(TimedShotTest, AFolderThatCannotBeWrittenEndsTheRunAndDropsTheQueue) {
         ASSERT_TRUE(TimedShotStep(clock, owner, frame.Buffer()));
 
     CSaverThread saver;
-    ASSERT_TRUE(saver.Start([&owner] { TimedShotSaverProc(owner); }));
+    ASSERT_TRUE(saver.Start([&] { TimedShotSaverProc(owner, saver.RunFlag()); }));
     EXPECT_TRUE(
         Eventually([&] { return !owner.Events().empty() && TimedShotQueue().Size() == 0; }));
     saver.Stop(WakeTimedShotSaver);
@@ -185,6 +188,33 @@ TEST_F(TimedShotTest, AFolderThatCannotBeWrittenEndsTheRunAndDropsTheQueue) {
                                       "failureNot a directory");
     EXPECT_TRUE(owner.Revealed().empty());
     EXPECT_EQ(Listing(folder_), before);
+}
+
+TEST(SaverThreadTest, StoppingOneSaverLeavesAnotherRunning) {
+    CSaverThread first;
+    CSaverThread second;
+    std::atomic<bool> secondEnded{false};
+    std::mutex lock;
+    std::condition_variable wake;
+    const auto waitWhileRunning = [&](const CSaverThread& saver) {
+        std::unique_lock<std::mutex> guard(lock);
+        wake.wait(guard, [&] { return !saver.RunFlag().load(); });
+    };
+    const auto notify = [&] {
+        std::lock_guard<std::mutex> guard(lock);
+        wake.notify_all();
+    };
+    ASSERT_TRUE(first.Start([&] { waitWhileRunning(first); }));
+    ASSERT_TRUE(second.Start([&] {
+        waitWhileRunning(second);
+        secondEnded = true;
+    }));
+    first.Stop(notify);
+    EXPECT_FALSE(first.IsRunning());
+    EXPECT_TRUE(second.RunFlag().load());
+    EXPECT_FALSE(secondEnded.load());
+    second.Stop(notify);
+    EXPECT_TRUE(secondEnded.load());
 }
 
 }  // namespace

@@ -534,6 +534,11 @@ HRESULT CCameraFilter::GetValue(uint32_t id, int32_t* value) {
 }
 
 HRESULT CCameraFilter::SetValue(uint32_t id, int32_t value) {
+    // Drivers clamp an integer out of range instead of refusing it.
+    v4l2_queryctrl query{};
+    query.id = id;
+    if (node_->QueryControl(query) == 0 && (value < query.minimum || value > query.maximum))
+        return E_INVALIDARG;
     v4l2_control control{id, value};
     int error = node_->SetControl(control);
     if (error == ERANGE || error == EINVAL) return E_INVALIDARG;

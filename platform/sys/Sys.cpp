@@ -3,11 +3,13 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -36,6 +38,34 @@ std::mutex& ClockLock() {
 ClockSource& Clocks() {
     static ClockSource clocks;
     return clocks;
+}
+
+bool TraceToSyslog() {
+    static const bool enabled = std::getenv("SKELVANE_TRACE") != nullptr;
+    return enabled;
+}
+
+// Read on every trace call; the receiver itself only under its lock.
+std::atomic<bool> receiverInstalled{false};
+
+std::mutex& ReceiverLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+TraceReceiver& Receiver() {
+    static TraceReceiver receiver;
+    return receiver;
+}
+
+// The receiver runs outside the lock, so it may trace or swap receivers itself.
+void Receive(const std::string& line) {
+    TraceReceiver receiver;
+    {
+        std::lock_guard<std::mutex> lock(ReceiverLock());
+        receiver = Receiver();
+    }
+    if (receiver) receiver(line);
 }
 
 std::string EnvOrEmpty(const char* name) {
@@ -75,20 +105,35 @@ int MessageBox(const std::string& text, const std::string& caption, unsigned sty
 }
 
 bool DebugTraceEnabled() {
-    static const bool enabled = std::getenv("SKELVANE_TRACE") != nullptr;
-    return enabled;
+    return TraceToSyslog() || receiverInstalled.load(std::memory_order_relaxed);
 }
 
 void DebugTrace(const std::string& line) {
-    if (DebugTraceEnabled()) syslog(LOG_USER | LOG_DEBUG, "%s", line.c_str());
+    if (!DebugTraceEnabled()) return;
+    if (TraceToSyslog()) syslog(LOG_USER | LOG_DEBUG, "%s", line.c_str());
+    if (receiverInstalled.load(std::memory_order_relaxed)) Receive(line);
 }
 
 void DebugTraceF(const char* format, ...) {
     if (!DebugTraceEnabled()) return;
     va_list args;
     va_start(args, format);
-    vsyslog(LOG_USER | LOG_DEBUG, format, args);
+    char line[1024];
+    vsnprintf(line, sizeof(line), format, args);
     va_end(args);
+    DebugTrace(line);
+}
+
+std::string ErrnoText(int error) {
+    char buffer[128];
+    return strerror_r(error, buffer, sizeof(buffer));  // the GNU form returns the text
+}
+
+TraceReceiver SetTraceReceiver(TraceReceiver receiver) {
+    std::lock_guard<std::mutex> lock(ReceiverLock());
+    std::swap(Receiver(), receiver);
+    receiverInstalled.store(static_cast<bool>(Receiver()), std::memory_order_relaxed);
+    return receiver;
 }
 
 std::string DocumentsFolder() {

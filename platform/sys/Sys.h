@@ -38,10 +38,20 @@ inline int WarningBox(const std::string& text) {
 }
 
 // Debug trace: one line to syslog at debug level. Lines are only formatted when
-// tracing is on (SKELVANE_TRACE set in the environment), so the hot path pays one test.
+// tracing is on (SKELVANE_TRACE set in the environment, or a receiver installed), so the
+// hot path pays one test. Callers whose arguments cost something to build ask
+// DebugTraceEnabled() first.
 bool DebugTraceEnabled();
 void DebugTrace(const std::string& line);
 void DebugTraceF(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The system's text for an errno value ("No such device"); safe on any thread.
+std::string ErrnoText(int error);
+
+// Receives every trace line while installed, also without SKELVANE_TRACE (tests listen
+// this way). Installs `receiver` (empty: none) and returns the previous one.
+using TraceReceiver = std::function<void(const std::string& line)>;
+TraceReceiver SetTraceReceiver(TraceReceiver receiver);
 
 // The user's documents folder: XDG_DOCUMENTS_DIR from user-dirs.dirs, else ~/Documents.
 // Empty when no home folder is known.

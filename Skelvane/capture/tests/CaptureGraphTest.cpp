@@ -18,22 +18,12 @@
 #include "platform/sys/Sys.h"
 #include "platform/v4l2/CameraFilter.h"
 #include "platform/v4l2/tests/FakeCameras.h"
+#include "tests/support/RecordingPresenter.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-class RecordingPresenter : public sys::IMessageBoxPresenter {
-public:
-    int Present(const std::string& text, const std::string&, unsigned) override {
-        std::lock_guard<std::mutex> lock(mutex);
-        texts.push_back(text);
-        return sys::IDOK;
-    }
-    std::mutex mutex;
-    std::vector<std::string> texts;
-};
 
 // Records what reaches the preview callback.
 class FrameRecorder : public IFrameSizedCallback {
@@ -81,21 +71,17 @@ protected:
         registry::SetStoreFolders((root_ / "Skelvane").string(), "");
         CSettingParamManage::Destroy();
         SetInstallFolder(std::string(std::getenv("SKELVANE_BIN_DIR")) + "/");
-        presenter_ = std::make_shared<RecordingPresenter>();
-        previous_ = sys::SetMessageBoxPresenter(presenter_);
         sinks_.resolutions = &resolutions_;
         sinks_.previewCallback = &preview_;
         sinks_.stillCallback = &still_;
     }
     void TearDown() override {
-        sys::SetMessageBoxPresenter(previous_);
         CSettingParamManage::Destroy();
         fs::remove_all(root_);
     }
 
     fs::path root_;
-    std::shared_ptr<RecordingPresenter> presenter_;
-    std::shared_ptr<sys::IMessageBoxPresenter> previous_;
+    support::ScopedRecordingPresenter presenter_;
     ResolutionList resolutions_;
     FrameRecorder preview_, still_;
     CCaptureVideo::Sinks sinks_;
@@ -138,7 +124,7 @@ TEST_F(CaptureGraphTest, RegisteredModuleDeliversFramesOfTheNegotiatedSize) {
     std::lock_guard<std::mutex> lock(preview_.mutex);
     for (long length : preview_.lengths) EXPECT_EQ(length, 64 * 48 * 3);
     for (auto size : preview_.sizesAtFrame) EXPECT_EQ(size, (std::pair<long, long>{64, 48}));
-    EXPECT_TRUE(presenter_->texts.empty());
+    EXPECT_TRUE(presenter_->Texts().empty());
 }
 
 TEST_F(CaptureGraphTest, UnknownDeviceIsReportedAsNotFound) {
@@ -146,8 +132,8 @@ TEST_F(CaptureGraphTest, UnknownDeviceIsReportedAsNotFound) {
     capture.SetSinks(sinks_);
     PreviewRequest request{3, 0, 0, false};
     EXPECT_EQ(static_cast<uint32_t>(capture.BuildGraph(3, 0, request)), 0x800F0211u);
-    ASSERT_EQ(presenter_->texts.size(), 1u);
-    EXPECT_EQ(presenter_->texts[0], "The capture device cannot be found.");
+    ASSERT_EQ(presenter_->Texts().size(), 1u);
+    EXPECT_EQ(presenter_->Texts()[0], "The capture device cannot be found.");
     capture.TearDown();
 }
 
@@ -250,9 +236,9 @@ TEST_F(CameraGraphTest, BusyCameraFailsToRunWithTheInUseBox) {
     PreviewRequest request{0, 0, 0, false};
     EXPECT_TRUE(FAILED(capture.BuildGraph(0, 0, request)));
     capture.TearDown();
-    ASSERT_FALSE(presenter_->texts.empty());
+    ASSERT_FALSE(presenter_->Texts().empty());
     EXPECT_EQ(
-        presenter_->texts.back(),
+        presenter_->Texts().back(),
         "Couldn't preview this device,because this device may been using by other applicaiton");
 }
 
@@ -270,8 +256,8 @@ TEST_F(CameraGraphTest, PropertyPagesNeedAGraphAndNameTheCameraControls) {
     CCaptureVideo capture;
     capture.SetSinks(sinks_);
     capture.ShowDeviceProperties();
-    ASSERT_EQ(presenter_->texts.size(), 1u);
-    EXPECT_EQ(presenter_->texts[0], GetLocalizedString("ui_alert_no_camera", ""));
+    ASSERT_EQ(presenter_->Texts().size(), 1u);
+    EXPECT_EQ(presenter_->Texts()[0], GetLocalizedString("ui_alert_no_camera", ""));
     EXPECT_TRUE(shown.empty());
 
     PreviewRequest request{0, 0, 0, false};

@@ -16,17 +16,6 @@
 
 namespace fs = std::filesystem;
 
-int RecordingBoxes::Present(const std::string& text, const std::string&, unsigned) {
-    std::lock_guard<std::mutex> guard(lock_);
-    texts_.push_back(text);
-    return sys::IDOK;
-}
-
-std::vector<std::string> RecordingBoxes::Texts() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return texts_;
-}
-
 void FakeOwner::PostEvent(int eventNumber) {
     std::lock_guard<std::mutex> guard(lock_);
     events_.push_back(eventNumber);
@@ -126,10 +115,11 @@ void CaptureTest::SetUp() {
     CSavingLoactionManage::Destroy();
     ClearTimedShotQueue();
     // The language table is loaded here, so a box of its own cannot mix with the test's.
-    previousPresenter_ = sys::SetMessageBoxPresenter(std::make_shared<RecordingBoxes>());
+    previousPresenter_ =
+        sys::SetMessageBoxPresenter(std::make_shared<support::RecordingPresenter>());
     UseSettings(0);
     GetLocalizedString("ui_alert_savefile", "");
-    boxes_ = std::make_shared<RecordingBoxes>();
+    boxes_ = std::make_shared<support::RecordingPresenter>();
     sys::SetMessageBoxPresenter(boxes_);
 }
 

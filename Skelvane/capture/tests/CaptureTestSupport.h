@@ -14,16 +14,7 @@
 #include "Skelvane/capture/CaptureOwner.h"
 #include "Skelvane/capture/FrameBuffer.h"
 #include "platform/sys/Sys.h"
-
-class RecordingBoxes : public sys::IMessageBoxPresenter {
-public:
-    int Present(const std::string& text, const std::string& caption, unsigned style) override;
-    std::vector<std::string> Texts() const;
-
-private:
-    mutable std::mutex lock_;
-    std::vector<std::string> texts_;
-};
+#include "tests/support/RecordingPresenter.h"
 
 // The window as the capture code sees it: flags, events and revealed files recorded.
 class FakeOwner : public ICaptureOwner {
@@ -100,7 +91,7 @@ protected:
     std::string TimedShots() const { return MediaRoot() + "/Timed Shots"; }
 
     std::string folder_;
-    std::shared_ptr<RecordingBoxes> boxes_;
+    std::shared_ptr<support::RecordingPresenter> boxes_;
     std::atomic<int64_t> nowMs_{1460000000000};
     std::atomic<int> year_{2016}, month_{4}, day_{6};
 

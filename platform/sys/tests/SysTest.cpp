@@ -5,6 +5,8 @@
 #include <fstream>
 
 #include "platform/sys/Sys.h"
+#include "tests/support/RecordingPresenter.h"
+#include "tests/support/TraceRecorder.h"
 
 namespace {
 
@@ -69,22 +71,30 @@ TEST(ClockTest, InjectedClocksReplaceTheSystemOnes) {
     EXPECT_GT(sys::CurrentTimeMs(), 1'700'000'000'000);
 }
 
-class RecordingPresenter : public sys::IMessageBoxPresenter {
-public:
-    int Present(const std::string& text, const std::string& caption, unsigned style) override {
-        texts.push_back(caption + "|" + text + "|" + std::to_string(style));
-        return sys::IDCANCEL;
-    }
-    std::vector<std::string> texts;
-};
-
 TEST(MessageBoxTest, GoesToTheInstalledPresenter) {
-    auto presenter = std::make_shared<RecordingPresenter>();
-    auto previous = sys::SetMessageBoxPresenter(presenter);
+    support::ScopedRecordingPresenter boxes;
+    boxes->SetAnswer(sys::IDCANCEL);
     EXPECT_EQ(sys::WarningBox("Disk full"), sys::IDCANCEL);
-    ASSERT_EQ(presenter->texts.size(), 1u);
-    EXPECT_EQ(presenter->texts[0], "Lumivor|Disk full|48");
-    sys::SetMessageBoxPresenter(previous);
+    const auto shown = boxes->Boxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].caption, "Lumivor");
+    EXPECT_EQ(shown[0].text, "Disk full");
+    EXPECT_EQ(shown[0].style, sys::MB_OK | sys::MB_ICONWARNING);
+}
+
+TEST(TraceTest, AnInstalledReceiverGetsEveryFormattedLine) {
+    {
+        support::TraceRecorder trace;
+        EXPECT_TRUE(sys::DebugTraceEnabled());
+        sys::DebugTraceF("open %s failed: %s", "/dev/video7", "No such device");
+        sys::DebugTrace("plain line");
+        EXPECT_EQ(trace.Lines(), (std::vector<std::string>{
+                                     "open /dev/video7 failed: No such device", "plain line"}));
+    }
+    // Without a receiver the trace is off again, unless the environment asks for syslog.
+    if (std::getenv("SKELVANE_TRACE") == nullptr) {
+        EXPECT_FALSE(sys::DebugTraceEnabled());
+    }
 }
 
 }  // namespace

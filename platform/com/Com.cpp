@@ -64,8 +64,15 @@ ServerTable& Servers() {
 HRESULT RegisteredServerPath(REFCLSID clsid, std::string& path) {
     com::RegKey key;
     const std::string keyPath = "CLSID\\" + com::GuidToString(clsid) + "\\InprocServer32";
-    if (key.Open(HKEY_CLASSES_ROOT, keyPath) != ERROR_SUCCESS) return REGDB_E_CLASSNOTREG;
-    if (key.ReadText("", path) != ERROR_SUCCESS || path.empty()) return REGDB_E_READREGDB;
+    if (key.Open(HKEY_CLASSES_ROOT, keyPath) != ERROR_SUCCESS) {
+        sys::DebugTraceF("com: class %s is not registered (no %s)",
+                         com::GuidToString(clsid).c_str(), keyPath.c_str());
+        return REGDB_E_CLASSNOTREG;
+    }
+    if (key.ReadText("", path) != ERROR_SUCCESS || path.empty()) {
+        sys::DebugTraceF("com: %s names no module", keyPath.c_str());
+        return REGDB_E_READREGDB;
+    }
     return S_OK;
 }
 
@@ -87,6 +94,7 @@ HRESULT AcquireServer(const std::string& path, GetClassObjectFunction* getClassO
         server.canUnloadNow =
             reinterpret_cast<CanUnloadNowFunction>(dlsym(handle, "DllCanUnloadNow"));
         if (server.getClassObject == nullptr) {
+            sys::DebugTraceF("com: %s exports no DllGetClassObject", path.c_str());
             dlclose(handle);
             return CO_E_ERRORINDLL;
         }
@@ -183,6 +191,9 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
         hr = E_UNEXPECTED;
     }
     ReleaseServerCall(path);
+    if (FAILED(hr))
+        sys::DebugTraceF("com: %s could not create class %s (0x%08X)", path.c_str(),
+                         com::GuidToString(rclsid).c_str(), static_cast<unsigned>(hr));
     return hr;
 }
 

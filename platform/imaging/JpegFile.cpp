@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/imaging/Imaging.h"
+#include "platform/sys/Sys.h"
 
 namespace imaging {
 
@@ -16,6 +17,8 @@ namespace {
 // Chroma halved both ways, as the usual still-picture encoders do at every quality.
 constexpr int kSubsampling = TJSAMP_420;
 constexpr int kTemporaryNameAttempts = 100;
+// tjAlloc takes an int.
+constexpr unsigned long kMaxBufferBytes = 0x7FFFFFFF;
 
 // Each thread that saves pictures keeps its compressor and an output buffer of the largest
 // size it has needed, so a picture costs no set-up and no fresh pages for its bytes.
@@ -35,20 +38,31 @@ public:
     bool Encode(const BgrImageView& image, int quality, const unsigned char*& bytes,
                 unsigned long& size) {
         const unsigned long needed = tjBufSize(image.width, image.height, kSubsampling);
-        if (needed == static_cast<unsigned long>(-1)) return false;
+        if (needed == static_cast<unsigned long>(-1) || needed > kMaxBufferBytes) {
+            sys::DebugTraceF("jpeg: a %dx%d picture is too large to encode", image.width,
+                             image.height);
+            return false;
+        }
         if (needed > capacity_) {
             tjFree(buffer_);
             buffer_ = tjAlloc(static_cast<int>(needed));
             capacity_ = buffer_ != nullptr ? needed : 0;
-            if (buffer_ == nullptr) return false;
+            if (buffer_ == nullptr) {
+                sys::DebugTraceF("jpeg: no memory for the %lu bytes of a %dx%d picture", needed,
+                                 image.width, image.height);
+                return false;
+            }
         }
         unsigned char* out = buffer_;
         size = capacity_;
         const int flags =
             TJFLAG_ACCURATEDCT | TJFLAG_NOREALLOC | (image.bottomUp ? TJFLAG_BOTTOMUP : 0);
         if (tjCompress2(handle_, image.pixels, image.width, image.rowStride, image.height, TJPF_BGR,
-                        &out, &size, kSubsampling, quality, flags) != 0)
+                        &out, &size, kSubsampling, quality, flags) != 0) {
+            sys::DebugTraceF("jpeg: encoding a %dx%d picture failed: %s", image.width, image.height,
+                             tjGetErrorStr2(handle_));
             return false;
+        }
         bytes = out;
         return true;
     }
@@ -81,6 +95,42 @@ public:
 
     // Creates "<folder>/.<name>.<pid>-<n>.tmp"; the leading dot keeps it out of listings.
     int Create(const std::string& target) {
+        const int error = CreateIn(target);
+        return error ? Failed(target, "the temporary file cannot be created", error) : 0;
+    }
+
+    int Write(const std::string& target, const unsigned char* data, size_t size) {
+        while (size > 0) {
+            const ssize_t written = write(fd_, data, size);
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                return Failed(target, "writing the temporary file failed", errno);
+            }
+            data += written;
+            size -= static_cast<size_t>(written);
+        }
+        return 0;
+    }
+
+    // Flushes, closes and moves the file to `target`, refusing to replace an existing one.
+    int Commit(const std::string& target) {
+        if (fdatasync(fd_) != 0) return Failed(target, "fdatasync failed", errno);
+        const int closeResult = close(fd_);
+        fd_ = -1;
+        if (closeResult != 0) return Failed(target, "close failed", errno);
+        if (int error = RenameInto(target))
+            return Failed(target, "renaming the temporary file into place failed", error);
+        path_.clear();
+        return 0;
+    }
+
+private:
+    static int Failed(const std::string& target, const char* what, int error) {
+        sys::DebugTraceF("jpeg %s: %s: %s", target.c_str(), what, sys::ErrnoText(error).c_str());
+        return error;
+    }
+
+    int CreateIn(const std::string& target) {
         static std::atomic<unsigned> counter{0};
         const size_t slash = target.rfind('/');
         const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
@@ -98,37 +148,16 @@ public:
         return EEXIST;
     }
 
-    int Write(const unsigned char* data, size_t size) {
-        while (size > 0) {
-            const ssize_t written = write(fd_, data, size);
-            if (written < 0) {
-                if (errno == EINTR) continue;
-                return errno;
-            }
-            data += written;
-            size -= static_cast<size_t>(written);
-        }
-        return 0;
+    int RenameInto(const std::string& target) const {
+        if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+            return 0;
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+        // A file system without the no-replace rename: test, then rename.
+        struct stat existing;
+        if (lstat(target.c_str(), &existing) == 0) return EEXIST;
+        return rename(path_.c_str(), target.c_str()) == 0 ? 0 : errno;
     }
 
-    // Flushes, closes and moves the file to `target`, refusing to replace an existing one.
-    int Commit(const std::string& target) {
-        if (fdatasync(fd_) != 0) return errno;
-        const int closeResult = close(fd_);
-        fd_ = -1;
-        if (closeResult != 0) return errno;
-        if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
-            if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
-            // A file system without the no-replace rename: test, then rename.
-            struct stat existing;
-            if (lstat(target.c_str(), &existing) == 0) return EEXIST;
-            if (rename(path_.c_str(), target.c_str()) != 0) return errno;
-        }
-        path_.clear();
-        return 0;
-    }
-
-private:
     int fd_ = -1;
     std::string path_;
 };
@@ -147,17 +176,24 @@ std::vector<ImageCodecInfo> GetImageEncoders() {
 
 WriteResult WriteJpegFile(const BgrImageView& image, const std::string& path, int quality) {
     if (image.pixels == nullptr || image.width <= 0 || image.height <= 0 ||
-        image.rowStride < image.width * 3 || quality < 1 || quality > 100 || path.empty())
+        image.rowStride < image.width * 3 || quality < 1 || quality > 100 || path.empty()) {
+        sys::DebugTraceF("jpeg %s: refused: %dx%d picture, %d bytes per row, quality %d%s",
+                         path.c_str(), image.width, image.height, image.rowStride, quality,
+                         image.pixels == nullptr ? ", no pixels" : "");
         return {Gdiplus::InvalidParameter, 0};
+    }
     thread_local ThreadEncoder encoder;
-    if (!encoder.Ready()) return {Gdiplus::GdiplusNotInitialized, 0};
+    if (!encoder.Ready()) {
+        sys::DebugTraceF("jpeg %s: no encoder: %s", path.c_str(), tjGetErrorStr2(nullptr));
+        return {Gdiplus::GdiplusNotInitialized, 0};
+    }
     const unsigned char* jpeg = nullptr;
     unsigned long jpegSize = 0;
     if (!encoder.Encode(image, quality, jpeg, jpegSize)) return {Gdiplus::GenericError, 0};
 
     TemporaryFile file;
     int error = file.Create(path);
-    if (error == 0) error = file.Write(jpeg, jpegSize);
+    if (error == 0) error = file.Write(path, jpeg, jpegSize);
     if (error == 0) error = file.Commit(path);
     return error == 0 ? WriteResult{} : FromErrno(error);
 }

@@ -4,6 +4,7 @@ extern "C" {
 }
 
 #include "platform/imaging/Imaging.h"
+#include "platform/sys/Sys.h"
 
 namespace imaging {
 
@@ -35,10 +36,18 @@ BgrImageView BgrBitmap::View() const {
 
 std::optional<BgrBitmap> ScaleBicubic(const BgrImageView& source, int width, int height) {
     if (source.pixels == nullptr || source.width <= 0 || source.height <= 0 ||
-        source.rowStride < source.width * 3 || width <= 0 || height <= 0)
+        source.rowStride < source.width * 3 || width <= 0 || height <= 0) {
+        sys::DebugTraceF("scale: refused %dx%d (%d bytes per row%s) to %dx%d", source.width,
+                         source.height, source.rowStride,
+                         source.pixels == nullptr ? ", no pixels" : "", width, height);
         return std::nullopt;
+    }
     Scaler scaler(source.width, source.height, width, height);
-    if (scaler.Get() == nullptr) return std::nullopt;
+    if (scaler.Get() == nullptr) {
+        sys::DebugTraceF("scale: no bicubic scaler from %dx%d to %dx%d", source.width,
+                         source.height, width, height);
+        return std::nullopt;
+    }
 
     BgrBitmap result{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
     // A bottom-up source is read from its last row with a negative step, so the result
@@ -53,9 +62,13 @@ std::optional<BgrBitmap> ScaleBicubic(const BgrImageView& source, int width, int
     const int srcSteps[4] = {step, 0, 0, 0};
     uint8_t* const dstPlanes[4] = {result.pixels.data(), nullptr, nullptr, nullptr};
     const int dstSteps[4] = {width * 3, 0, 0, 0};
-    if (sws_scale(scaler.Get(), srcPlanes, srcSteps, 0, source.height, dstPlanes, dstSteps) !=
-        height)
+    if (const int rows =
+            sws_scale(scaler.Get(), srcPlanes, srcSteps, 0, source.height, dstPlanes, dstSteps);
+        rows != height) {
+        sys::DebugTraceF("scale: %dx%d to %dx%d gave %d rows", source.width, source.height, width,
+                         height, rows);
         return std::nullopt;
+    }
     return result;
 }
 

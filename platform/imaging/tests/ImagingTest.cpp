@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "platform/imaging/Imaging.h"
+#include "tests/support/TraceRecorder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class JpegFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() / ("skelvane-imaging-" + std::to_string(getpid()));
+        fs::create_directories(folder_);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    imaging::BgrImageView Picture() const { return {pixels_.data(), 4, 2, 12, true}; }
+
+    fs::path folder_;
+    std::vector<uint8_t> pixels_ = std::vector<uint8_t>(24, 0x80);
+};
+
+// A failed write says which file and why, and leaves no temporary file behind.
+TEST_F(JpegFileTest, FailedWritesTraceTheFileAndTheReason) {
+    std::ofstream(folder_ / "taken.jpg") << "earlier picture";
+    const struct {
+        std::string path;
+        Gdiplus::Status status;
+        std::string line;
+    } cases[] = {
+        {(folder_ / "missing/a.jpg").string(), Gdiplus::FileNotFound,
+         "the temporary file cannot be created: No such file or directory"},
+        {(folder_ / "taken.jpg").string(), Gdiplus::Win32Error,
+         "renaming the temporary file into place failed: File exists"},
+    };
+    for (const auto& c : cases) {
+        support::TraceRecorder trace;
+        EXPECT_EQ(imaging::WriteJpegFile(Picture(), c.path, 100).status, c.status) << c.path;
+        EXPECT_FALSE(trace.Find({"jpeg " + c.path + ": " + c.line}).empty()) << c.path;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+}
+
+// The encoder's buffer size must fit the library's int: a larger picture is refused before
+// any pixel is read, not encoded into a buffer cut short.
+TEST_F(JpegFileTest, PicturesTooLargeToEncodeAreRefused) {
+    support::TraceRecorder trace;
+    const imaging::BgrImageView huge{pixels_.data(), 60000, 60000, 180000, false};
+    EXPECT_EQ(imaging::WriteJpegFile(huge, (folder_ / "huge.jpg").string(), 100).status,
+              Gdiplus::GenericError);
+    EXPECT_FALSE(trace.Find({"60000x60000", "too large"}).empty());
+    EXPECT_TRUE(fs::is_empty(folder_));
+}
+
+}  // namespace

@@ -55,13 +55,6 @@ CComPtr<IEnumMoniker> VideoInputDevices() {
     return category;
 }
 
-const VIDEOINFOHEADER* VideoInfo(const AM_MEDIA_TYPE& type) {
-    if (type.formattype != FORMAT_VideoInfo || type.pbFormat == nullptr ||
-        type.cbFormat < sizeof(VIDEOINFOHEADER))
-        return nullptr;
-    return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
-}
-
 template <class T>
 HRESULT Create(REFCLSID clsid, REFIID iid, CComPtr<T>& target) {
     return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
@@ -194,7 +187,7 @@ HRESULT CCaptureVideo::BuildGraph(int index, OAHWND owner, PreviewRequest& reque
 
     AM_MEDIA_TYPE connected{};
     if (FAILED(hr = grabber->GetConnectedMediaType(&connected))) return Box(hr);
-    if (const VIDEOINFOHEADER* info = VideoInfo(connected)) {
+    if (const VIDEOINFOHEADER* info = VideoInfoHeaderOf(connected)) {
         if (sinks_.previewCallback != nullptr)
             sinks_.previewCallback->SetFrameSize(info->bmiHeader.biWidth, info->bmiHeader.biHeight);
         if (!request.interpolation) {
@@ -244,7 +237,7 @@ void CCaptureVideo::ConfigureStreamFormat(ConfigureVariant variant, const Previe
             if (FAILED(config->GetStreamCaps(i, &type, reinterpret_cast<BYTE*>(&caps))) ||
                 type == nullptr)
                 continue;
-            if (const VIDEOINFOHEADER* info = VideoInfo(*type)) {
+            if (const VIDEOINFOHEADER* info = VideoInfoHeaderOf(*type)) {
                 const int32_t width = info->bmiHeader.biWidth, height = info->bmiHeader.biHeight;
                 if (width >= maxWidth && height >= maxHeight) {
                     maxWidth = width;
@@ -278,8 +271,7 @@ void CCaptureVideo::ConfigureStreamFormat(ConfigureVariant variant, const Previe
     }
     AM_MEDIA_TYPE* current = nullptr;
     if (FAILED(config->GetFormat(&current)) || current == nullptr) return;
-    if (VideoInfo(*current) != nullptr) {
-        auto* info = reinterpret_cast<VIDEOINFOHEADER*>(current->pbFormat);
+    if (VIDEOINFOHEADER* info = VideoInfoHeaderOf(*current)) {
         info->bmiHeader.biWidth = width;
         info->bmiHeader.biHeight = height;
         info->bmiHeader.biBitCount = 24;
@@ -318,7 +310,8 @@ void CCaptureVideo::AddStillBranch(const PreviewRequest& request) {
         return (void)Box(hr);
     AM_MEDIA_TYPE connected{};
     if (FAILED(hr = grabber->GetConnectedMediaType(&connected))) return (void)Box(hr);
-    if (const VIDEOINFOHEADER* info = VideoInfo(connected); info != nullptr && sinks_.stillCallback)
+    if (const VIDEOINFOHEADER* info = VideoInfoHeaderOf(connected);
+        info != nullptr && sinks_.stillCallback)
         sinks_.stillCallback->SetFrameSize(info->bmiHeader.biWidth, info->bmiHeader.biHeight);
     FreeMediaType(connected);
 }

@@ -168,6 +168,14 @@ public:
     BOOL IsPartiallySpecified() const;
 };
 
+// Makes `type` the uncompressed RGB24 video type of a size: MEDIATYPE_Video,
+// MEDIASUBTYPE_RGB24, FORMAT_VideoInfo with a zeroed format block of `formatSize` bytes (at
+// least a VIDEOINFOHEADER; a VIDEOINFO where a palette-sized block is wanted) holding
+// SetRgb24Bitmap and the frame time, no temporal compression, fixed-size samples of one
+// picture. E_OUTOFMEMORY when the format block cannot be had.
+HRESULT SetRgb24VideoType(CMediaType& type, LONG width, LONG height, REFERENCE_TIME frameTime,
+                          ULONG formatSize = sizeof(VIDEOINFOHEADER));
+
 // ---------------------------------------------------------------------------------------
 // Allocator and samples
 class CBaseAllocator;
@@ -542,9 +550,51 @@ protected:
     HRESULT Exit() { return static_cast<HRESULT>(CallWorker(CMD_EXIT)); }
     HRESULT Stop() { return static_cast<HRESULT>(CallWorker(CMD_STOP)); }
     HRESULT Pause() { return static_cast<HRESULT>(CallWorker(CMD_PAUSE)); }
+    void TraceStreamEnd(const char* why, HRESULT hr) const;
 
     CSource* m_pFilter;
     CCritSec m_cSharedState;
+};
+
+// The answer of IKsPropertySet::Get for a pin of `category`: only AMPROPERTY_PIN_CATEGORY of
+// AMPROPSETID_Pin is known; a null data pointer with a size pointer asks for the size.
+HRESULT GetPinCategoryProperty(const GUID& category, REFGUID guidPropSet, DWORD dwPropID,
+                               LPVOID pPropData, DWORD cbPropData, DWORD* pcbReturned);
+// Sets the allocator's properties to `request`: its failure, E_FAIL unless it granted at
+// least one buffer of `neededBytes`, else S_OK.
+HRESULT SetAllocatorProperties(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* request,
+                               long neededBytes);
+
+// The output pin of a capture source, as capture programs expect one: its formats through
+// IAMStreamConfig (the concrete pin answers) and its category through IKsPropertySet.
+class CCaptureSourceStream : public CSourceStream, public IAMStreamConfig, public IKsPropertySet {
+public:
+    CCaptureSourceStream(LPCTSTR pObjectName, HRESULT* phr, CSource* pms, LPCWSTR pName,
+                         const GUID& category);
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    // IKsPropertySet: the pin category, read only.
+    HRESULT Set(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
+                LPVOID pPropData, DWORD cbPropData) override;
+    HRESULT Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
+                LPVOID pPropData, DWORD cbPropData, DWORD* pcbReturned) override;
+    HRESULT QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) override;
+
+    // Null type: E_POINTER; negative position: E_INVALIDARG; otherwise OfferedType under the
+    // filter's state lock.
+    HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override;
+    using CSourceStream::GetMediaType;
+
+    const GUID& Category() const { return category_; }
+
+protected:
+    // The type at a position (0 or more) of the pin's preference order; VFW_S_NO_MORE_ITEMS
+    // past the last.
+    virtual HRESULT OfferedType(int iPosition, CMediaType* pMediaType) = 0;
+
+private:
+    const GUID category_;
 };
 
 // ---------------------------------------------------------------------------------------

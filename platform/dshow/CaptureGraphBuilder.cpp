@@ -134,6 +134,10 @@ public:
         if (!graph_) return E_UNEXPECTED;
         CComPtr<IPin> current;
         if (FAILED(FindPin(pSource, PINDIR_OUTPUT, pCategory, pType, TRUE, 0, &current))) {
+            if (sys::DebugTraceEnabled())
+                sys::DebugTraceF(
+                    "dshow RenderStream: no free output pin of category %s and type %s",
+                    GuidText(pCategory).c_str(), GuidText(pType).c_str());
             return E_FAIL;
         }
         // Connections made here are undone on failure, so a second attempt (another pin
@@ -179,6 +183,11 @@ public:
     }
 
 private:
+    static HRESULT Refused(const char* why, HRESULT hr = VFW_E_CANNOT_CONNECT) {
+        sys::DebugTraceF("dshow RenderStream: %s (0x%08X)", why, static_cast<unsigned>(hr));
+        return hr;
+    }
+
     HRESULT ConnectTracked(IPin* out, IPin* in, std::vector<CComPtr<IPin>>& made) {
         const HRESULT hr = graph_->Connect(out, in);
         if (SUCCEEDED(hr)) made.emplace_back(out);
@@ -190,28 +199,32 @@ private:
         HRESULT hr = S_OK;
         if (pfCompressor != nullptr) {
             CComPtr<IPin> in = FreePin(pfCompressor, PINDIR_INPUT);
-            if (!in) return VFW_E_CANNOT_CONNECT;
+            if (!in) return Refused("the intermediate filter has no free input pin");
             hr = ConnectTracked(current, in, made);
             if (FAILED(hr)) return hr;
             current = FreePin(pfCompressor, PINDIR_OUTPUT);
             // An intermediate filter without an output is the end of the stream.
-            if (!current) return pfRenderer == nullptr ? S_OK : VFW_E_CANNOT_CONNECT;
+            if (!current) {
+                return pfRenderer == nullptr
+                           ? S_OK
+                           : Refused("the intermediate filter has no free output pin");
+            }
         }
         if (pfRenderer != nullptr) {
             CComPtr<IPin> in = FreePin(pfRenderer, PINDIR_INPUT);
-            if (!in) return VFW_E_CANNOT_CONNECT;
+            if (!in) return Refused("the renderer has no free input pin");
             return ConnectTracked(current, in, made);
         }
         hr = CreateVideoRenderer(nullptr, IID_IBaseFilter,
                                  reinterpret_cast<void**>(&defaultRenderer));
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr)) return Refused("the video renderer cannot be created", hr);
         hr = graph_->AddFilter(defaultRenderer, L"Video Renderer");
         if (FAILED(hr)) {
             defaultRenderer.Release();
             return hr;
         }
         CComPtr<IPin> in = FreePin(defaultRenderer, PINDIR_INPUT);
-        if (!in) return VFW_E_CANNOT_RENDER;
+        if (!in) return Refused("the video renderer has no free input pin", VFW_E_CANNOT_RENDER);
         hr = ConnectTracked(current, in, made);
         return FAILED(hr) ? VFW_E_CANNOT_RENDER : S_OK;
     }

@@ -262,9 +262,15 @@ HRESULT CSourceStream::Active() {
     if (!IsConnected()) return NOERROR;
     HRESULT hr = CBaseOutputPin::Active();
     if (FAILED(hr)) return hr;
-    if (!Create()) return E_FAIL;
+    if (!Create()) {
+        sys::DebugTraceF("dshow pin '%s': the streaming thread cannot start",
+                         com::WideToUtf8(Name()).c_str());
+        return E_FAIL;
+    }
     hr = Init();
     if (FAILED(hr)) {
+        sys::DebugTraceF("dshow pin '%s': the streaming thread failed to set up (0x%08X)",
+                         com::WideToUtf8(Name()).c_str(), static_cast<unsigned>(hr));
         Close();
         CBaseOutputPin::Inactive();
         return hr;
@@ -357,13 +363,17 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
                 hr = Deliver(sample);
                 sample->Release();
                 // Downstream refused the sample: stop pushing until told again.
-                if (hr != S_OK) return S_OK;
+                if (hr != S_OK) {
+                    if (FAILED(hr)) TraceStreamEnd("downstream refused a sample", hr);
+                    return S_OK;
+                }
             } else if (hr == S_FALSE) {
                 sample->Release();
                 DeliverEndOfStream();
                 return S_OK;
             } else {
                 sample->Release();
+                TraceStreamEnd("filling a sample failed", hr);
                 DeliverEndOfStream();
                 return hr;
             }
@@ -376,4 +386,9 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
     } while (command != CMD_STOP);
     // The stop request stays pending; ThreadProc answers it.
     return S_FALSE;
+}
+
+void CSourceStream::TraceStreamEnd(const char* why, HRESULT hr) const {
+    sys::DebugTraceF("dshow pin '%s': %s (0x%08X); the stream stops",
+                     com::WideToUtf8(Name()).c_str(), why, static_cast<unsigned>(hr));
 }

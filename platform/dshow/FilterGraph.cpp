@@ -69,7 +69,11 @@ public:
             result = VFW_S_DUPLICATE_NAME;
         }
         const HRESULT hr = pFilter->JoinFilterGraph(this, name.c_str());
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr)) {
+            sys::DebugTraceF("dshow graph: filter '%s' cannot join (0x%08X)",
+                             com::WideToUtf8(name).c_str(), static_cast<unsigned>(hr));
+            return hr;
+        }
         filters_.push_back({CComPtr<IBaseFilter>(pFilter), name});
         return result;
     }
@@ -119,14 +123,16 @@ public:
         IBaseFilter* inFilter = FilterOfPin(ppinIn);
         if (outFilter == nullptr || inFilter == nullptr || Find(outFilter) == filters_.end() ||
             Find(inFilter) == filters_.end()) {
-            return VFW_E_NOT_IN_GRAPH;
+            return RefuseConnection(ppinOut, ppinIn, "a filter is not in the graph",
+                                    VFW_E_NOT_IN_GRAPH);
         }
         PIN_DIRECTION outDirection;
         PIN_DIRECTION inDirection;
         if (FAILED(ppinOut->QueryDirection(&outDirection)) ||
             FAILED(ppinIn->QueryDirection(&inDirection)) || outDirection != PINDIR_OUTPUT ||
             inDirection != PINDIR_INPUT) {
-            return VFW_E_INVALID_DIRECTION;
+            return RefuseConnection(ppinOut, ppinIn, "not an output and an input pin",
+                                    VFW_E_INVALID_DIRECTION);
         }
         return ppinOut->Connect(ppinIn, pmt);
     }
@@ -175,6 +181,8 @@ public:
         std::vector<CComPtr<IPin>> pins = PinsOf(renderer);
         hr = pins.empty() ? VFW_E_CANNOT_RENDER : ConnectDirect(ppinOut, pins.front(), nullptr);
         if (FAILED(hr)) {
+            sys::DebugTraceF("dshow graph: no video renderer takes the stream (0x%08X)",
+                             static_cast<unsigned>(hr));
             RemoveFilter(renderer);
             return VFW_E_CANNOT_RENDER;
         }
@@ -189,6 +197,7 @@ public:
         for (IBaseFilter* filter : order) {
             const HRESULT hr = filter->Run(0);
             if (FAILED(hr)) {
+                TraceStateFailure("Run", filter, hr);
                 StopAll();
                 return hr;
             }
@@ -203,6 +212,7 @@ public:
         for (IBaseFilter* filter : DownstreamFirst()) {
             const HRESULT hr = filter->Pause();
             if (FAILED(hr)) {
+                TraceStateFailure("Pause", filter, hr);
                 StopAll();
                 return hr;
             }
@@ -304,10 +314,25 @@ private:
         HRESULT result = S_OK;
         for (IBaseFilter* filter : UpstreamFirst()) {
             const HRESULT hr = filter->Stop();
+            if (FAILED(hr)) TraceStateFailure("Stop", filter, hr);
             if (FAILED(hr) && SUCCEEDED(result)) result = hr;
         }
         state_ = State_Stopped;
         return result;
+    }
+
+    void TraceStateFailure(const char* change, IBaseFilter* filter, HRESULT hr) {
+        auto entry = Find(filter);
+        sys::DebugTraceF("dshow graph: %s of filter '%s' failed (0x%08X)", change,
+                         entry == filters_.end() ? "?" : com::WideToUtf8(entry->name).c_str(),
+                         static_cast<unsigned>(hr));
+    }
+
+    static HRESULT RefuseConnection(IPin* out, IPin* in, const char* why, HRESULT hr) {
+        if (sys::DebugTraceEnabled())
+            sys::DebugTraceF("dshow graph: %s -> %s: %s", PinText(out).c_str(), PinText(in).c_str(),
+                             why);
+        return hr;
     }
 
     template <class Call>

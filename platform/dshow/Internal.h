@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/dshow/BaseClasses.h"
+#include "platform/sys/Sys.h"
 
 namespace dshow {
 
@@ -92,6 +93,14 @@ GUID PinCategory(IPin* pin);
 std::vector<CComPtr<IPin>> PinsOf(IBaseFilter* filter);
 // Whether the pin can carry the major type (connected type, else one of its offered types).
 bool PinHasMajorType(IPin* pin, const GUID& majorType);
+
+// Texts for the debug trace; callers build them only when DebugTraceEnabled().
+// A known identifier's short name ("Video", "RGB24", "Capture"), "any" for none, else {...}.
+std::string GuidText(const GUID* guid);
+// "Video RGB24 VideoInfo 640x480 24-bit".
+std::string MediaTypeText(const AM_MEDIA_TYPE* type);
+// "'filter name'/'pin name'".
+std::string PinText(IPin* pin);
 
 // Built-in classes.
 // Creates a CUnknown-derived class and hands out the asked interface.

@@ -50,6 +50,45 @@ AM_MEDIA_TYPE* CreateMediaType(const AM_MEDIA_TYPE* pSrc) {
     return type;
 }
 
+VIDEOINFOHEADER* VideoInfoBlockOf(const AM_MEDIA_TYPE& type) {
+    if (type.pbFormat == nullptr || type.cbFormat < sizeof(VIDEOINFOHEADER)) return nullptr;
+    return reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat);
+}
+
+VIDEOINFOHEADER* VideoInfoHeaderOf(const AM_MEDIA_TYPE& type) {
+    return type.formattype == FORMAT_VideoInfo ? VideoInfoBlockOf(type) : nullptr;
+}
+
+void SetRgb24Bitmap(BITMAPINFOHEADER& header, LONG width, LONG height) {
+    header.biSize = sizeof(BITMAPINFOHEADER);
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = GetBitmapSize(&header);
+    header.biClrImportant = 0;
+}
+
+HRESULT SetRgb24VideoType(CMediaType& type, LONG width, LONG height, REFERENCE_TIME frameTime,
+                          ULONG formatSize) {
+    FreeMediaType(type);
+    type.InitMediaType();
+    formatSize = formatSize < sizeof(VIDEOINFOHEADER) ? ULONG{sizeof(VIDEOINFOHEADER)} : formatSize;
+    BYTE* block = type.AllocFormatBuffer(formatSize);
+    if (block == nullptr) return E_OUTOFMEMORY;
+    std::memset(block, 0, formatSize);
+    auto* info = reinterpret_cast<VIDEOINFOHEADER*>(block);
+    SetRgb24Bitmap(info->bmiHeader, width, height);
+    info->AvgTimePerFrame = frameTime;
+    type.SetType(&MEDIATYPE_Video);
+    type.SetSubtype(&MEDIASUBTYPE_RGB24);
+    type.SetFormatType(&FORMAT_VideoInfo);
+    type.SetTemporalCompression(FALSE);
+    type.SetSampleSize(info->bmiHeader.biSizeImage);
+    return S_OK;
+}
+
 // ---------------------------------------------------------------------------------------
 CMediaType::CMediaType() : AM_MEDIA_TYPE() {
     InitMediaType();

@@ -97,6 +97,16 @@ inline DWORD GetBitmapSize(const BITMAPINFOHEADER* header) {
     return DIBSIZE(*header);
 }
 
+// The VIDEOINFOHEADER at the start of a type's format block when the block is at least that
+// large, whatever the format type says; null otherwise.
+VIDEOINFOHEADER* VideoInfoBlockOf(const AM_MEDIA_TYPE& type);
+// The same for FORMAT_VideoInfo types only.
+VIDEOINFOHEADER* VideoInfoHeaderOf(const AM_MEDIA_TYPE& type);
+// Describes an uncompressed 24-bit RGB picture of a size: header size 40, one plane, BI_RGB,
+// the image size of rows padded to 4 bytes, no important colours. A positive height means
+// bottom row first. The header's other fields stay as they are.
+void SetRgb24Bitmap(BITMAPINFOHEADER& header, LONG width, LONG height);
+
 // Frees the format block and the pUnk of a type, leaving the type's other fields.
 void FreeMediaType(AM_MEDIA_TYPE& mt);
 // Frees a type made by CreateMediaType or handed out by an enumerator or GetFormat.

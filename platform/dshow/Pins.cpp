@@ -153,6 +153,10 @@ HRESULT CBasePin::AgreeMediaType(IPin* pReceivePin, const CMediaType* pmt) {
         if (SUCCEEDED(tried)) return NOERROR;
         if (tried != VFW_E_NO_ACCEPTABLE_TYPES) failure = tried;
     }
+    if (sys::DebugTraceEnabled())
+        sys::DebugTraceF("dshow %s -> %s: no media type agreed for %s (0x%08X)",
+                         dshow::PinText(this).c_str(), dshow::PinText(pReceivePin).c_str(),
+                         dshow::MediaTypeText(pmt).c_str(), static_cast<unsigned>(failure));
     return failure;
 }
 
@@ -172,27 +176,34 @@ HRESULT CBasePin::TryMediaTypes(IPin* pReceivePin, const CMediaType* pmt, IEnumM
 }
 
 HRESULT CBasePin::AttemptConnection(IPin* pReceivePin, const CMediaType* pmt) {
+    const char* step = "the connecting pin refused the peer";
     HRESULT hr = CheckConnect(pReceivePin);
-    if (FAILED(hr)) {
-        BreakConnect();
-        return hr;
-    }
-    hr = CheckMediaType(pmt);
-    if (hr == NOERROR) {
-        m_Connected = pReceivePin;
-        m_Connected->AddRef();
-        hr = SetMediaType(pmt);
-        if (SUCCEEDED(hr)) {
-            hr = pReceivePin->ReceiveConnection(this, pmt);
+    if (SUCCEEDED(hr)) {
+        step = "the connecting pin refused the type";
+        hr = CheckMediaType(pmt);
+        if (hr == NOERROR) {
+            m_Connected = pReceivePin;
+            m_Connected->AddRef();
+            step = "the connecting pin could not take the type";
+            hr = SetMediaType(pmt);
             if (SUCCEEDED(hr)) {
-                hr = CompleteConnect(pReceivePin);
-                if (SUCCEEDED(hr)) return hr;
-                pReceivePin->Disconnect();
+                step = "the receiving pin refused the connection";
+                hr = pReceivePin->ReceiveConnection(this, pmt);
+                if (SUCCEEDED(hr)) {
+                    step = "completing the connection (allocator) failed";
+                    hr = CompleteConnect(pReceivePin);
+                    if (SUCCEEDED(hr)) return hr;
+                    pReceivePin->Disconnect();
+                }
             }
+        } else if (SUCCEEDED(hr) || hr == E_FAIL || hr == E_INVALIDARG) {
+            hr = VFW_E_TYPE_NOT_ACCEPTED;
         }
-    } else if (SUCCEEDED(hr) || hr == E_FAIL || hr == E_INVALIDARG) {
-        hr = VFW_E_TYPE_NOT_ACCEPTED;
     }
+    if (sys::DebugTraceEnabled())
+        sys::DebugTraceF("dshow %s -> %s: %s: %s (0x%08X)", dshow::PinText(this).c_str(),
+                         dshow::PinText(pReceivePin).c_str(), step,
+                         dshow::MediaTypeText(pmt).c_str(), static_cast<unsigned>(hr));
     if (m_Connected != nullptr) {
         m_Connected->Release();
         m_Connected = nullptr;
@@ -438,8 +449,11 @@ HRESULT CBaseOutputPin::InitAllocator(IMemAllocator** ppAlloc) {
 }
 
 HRESULT CBaseOutputPin::Active() {
-    if (m_pAllocator == nullptr) return VFW_E_NO_ALLOCATOR;
-    return m_pAllocator->Commit();
+    const HRESULT hr = m_pAllocator == nullptr ? VFW_E_NO_ALLOCATOR : m_pAllocator->Commit();
+    if (FAILED(hr) && sys::DebugTraceEnabled())
+        sys::DebugTraceF("dshow %s: no buffers to start with (0x%08X)",
+                         dshow::PinText(this).c_str(), static_cast<unsigned>(hr));
+    return hr;
 }
 
 HRESULT CBaseOutputPin::Inactive() {

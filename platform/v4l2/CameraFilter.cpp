@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/sys/Sys.h"
 #include "platform/v4l2/CameraList.h"
 
 namespace v4l2 {
@@ -20,13 +21,6 @@ int64_t NowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-const VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE* type) {
-    if (!type || type->formattype != FORMAT_VideoInfo || !type->pbFormat ||
-        type->cbFormat < sizeof(VIDEOINFOHEADER))
-        return nullptr;
-    return reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
 }
 
 }  // namespace
@@ -53,43 +47,24 @@ HRESULT HresultOfErrno(int error) {
     }
 }
 
-void MakeRgb24MediaType(const CameraMode& mode, CMediaType* type) {
-    type->InitMediaType();
-    type->SetType(&MEDIATYPE_Video);
-    type->SetSubtype(&MEDIASUBTYPE_RGB24);
-    type->SetFormatType(&FORMAT_VideoInfo);
-    type->SetTemporalCompression(FALSE);
-    DWORD imageSize = static_cast<DWORD>(Rgb24ImageSize(mode.width, mode.height));
-    type->SetSampleSize(imageSize);
-    auto* info =
-        reinterpret_cast<VIDEOINFOHEADER*>(type->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-    if (!info) return;
-    std::memset(info, 0, sizeof(*info));
-    info->AvgTimePerFrame = mode.FrameInterval100ns();
+HRESULT MakeRgb24MediaType(const CameraMode& mode, CMediaType* type) {
+    HRESULT hr = SetRgb24VideoType(*type, static_cast<LONG>(mode.width),
+                                   static_cast<LONG>(mode.height), mode.FrameInterval100ns());
+    if (FAILED(hr)) return hr;
+    VIDEOINFOHEADER* info = VideoInfoHeaderOf(*type);
     if (info->AvgTimePerFrame > 0)
         info->dwBitRate = static_cast<DWORD>(std::min<int64_t>(
-            int64_t(imageSize) * 8 * 10000000 / info->AvgTimePerFrame, 0xFFFFFFFF));
-    info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info->bmiHeader.biWidth = static_cast<LONG>(mode.width);
-    info->bmiHeader.biHeight = static_cast<LONG>(mode.height);  // positive: bottom row first
-    info->bmiHeader.biPlanes = 1;
-    info->bmiHeader.biBitCount = 24;
-    info->bmiHeader.biCompression = BI_RGB;
-    info->bmiHeader.biSizeImage = imageSize;
+            int64_t(info->bmiHeader.biSizeImage) * 8 * 10000000 / info->AvgTimePerFrame,
+            0xFFFFFFFF));
+    return S_OK;
 }
 
 // ---------------------------------------------------------------------------------------
 CCameraPin::CCameraPin(HRESULT* phr, CCameraFilter* filter, LPCWSTR name, const GUID& category)
-    : CSourceStream(NAME("camera pin"), phr, filter, name), camera_(filter), category_(category) {}
-
-HRESULT CCameraPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-    if (riid == IID_IAMStreamConfig) return GetInterface(static_cast<IAMStreamConfig*>(this), ppv);
-    if (riid == IID_IKsPropertySet) return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
-    return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
-}
+    : CCaptureSourceStream(NAME("camera pin"), phr, filter, name, category), camera_(filter) {}
 
 int CCameraPin::ModeOfType(const AM_MEDIA_TYPE* type) const {
-    const VIDEOINFOHEADER* info = VideoInfoOf(type);
+    const VIDEOINFOHEADER* info = type ? VideoInfoHeaderOf(*type) : nullptr;
     if (!info || type->majortype != MEDIATYPE_Video || type->subtype != MEDIASUBTYPE_RGB24 ||
         info->bmiHeader.biBitCount != 24 || info->bmiHeader.biCompression != BI_RGB)
         return -1;
@@ -117,7 +92,9 @@ HRESULT CCameraPin::GetFormat(AM_MEDIA_TYPE** ppmt) {
     if (!ppmt) return E_POINTER;
     CAutoLock lock(camera_->pStateLock());
     CMediaType type;
-    MakeRgb24MediaType(camera_->Modes()[camera_->CurrentMode()], &type);
+    if (HRESULT hr = MakeRgb24MediaType(camera_->Modes()[camera_->CurrentMode()], &type);
+        FAILED(hr))
+        return hr;
     *ppmt = CreateMediaType(&type);
     return *ppmt ? S_OK : E_OUTOFMEMORY;
 }
@@ -136,7 +113,7 @@ HRESULT CCameraPin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) 
     if (iIndex >= static_cast<int>(modes.size())) return S_FALSE;
     const CameraMode& mode = modes[iIndex];
     CMediaType type;
-    MakeRgb24MediaType(mode, &type);
+    if (HRESULT hr = MakeRgb24MediaType(mode, &type); FAILED(hr)) return hr;
     *ppmt = CreateMediaType(&type);
     if (!*ppmt) return E_OUTOFMEMORY;
     VIDEO_STREAM_CONFIG_CAPS caps{};
@@ -147,33 +124,9 @@ HRESULT CCameraPin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) 
     caps.CropGranularityX = caps.CropGranularityY = 1;
     caps.OutputGranularityX = caps.OutputGranularityY = 1;
     caps.MinFrameInterval = caps.MaxFrameInterval = mode.FrameInterval100ns();
-    auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type.Format());
     caps.MinBitsPerSecond = caps.MaxBitsPerSecond =
-        info ? static_cast<LONG>(std::min<DWORD>(info->dwBitRate, 0x7FFFFFFF)) : 0;
+        static_cast<LONG>(std::min<DWORD>(VideoInfoHeaderOf(type)->dwBitRate, 0x7FFFFFFF));
     std::memcpy(pSCC, &caps, sizeof(caps));
-    return S_OK;
-}
-
-HRESULT CCameraPin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) {
-    return E_NOTIMPL;
-}
-
-HRESULT CCameraPin::Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID, DWORD, LPVOID pPropData,
-                        DWORD cbPropData, DWORD* pcbReturned) {
-    if (guidPropSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-    if (dwPropID != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-    if (!pPropData && !pcbReturned) return E_POINTER;
-    if (pcbReturned) *pcbReturned = sizeof(GUID);
-    if (!pPropData) return S_OK;
-    if (cbPropData < sizeof(GUID)) return E_UNEXPECTED;
-    std::memcpy(pPropData, &category_, sizeof(GUID));
-    return S_OK;
-}
-
-HRESULT CCameraPin::QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) {
-    if (guidPropSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-    if (dwPropID != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-    if (pTypeSupport) *pTypeSupport = KSPROPERTY_SUPPORT_GET;
     return S_OK;
 }
 
@@ -181,17 +134,13 @@ HRESULT CCameraPin::CheckMediaType(const CMediaType* pmt) {
     return ModeOfType(pmt) >= 0 ? S_OK : HRESULT{VFW_E_TYPE_NOT_ACCEPTED};
 }
 
-HRESULT CCameraPin::GetMediaType(int iPosition, CMediaType* pMediaType) {
-    if (!pMediaType) return E_POINTER;
-    if (iPosition < 0) return E_INVALIDARG;
-    CAutoLock lock(camera_->pStateLock());
+HRESULT CCameraPin::OfferedType(int iPosition, CMediaType* pMediaType) {
     int current = camera_->CurrentMode();
     int count = static_cast<int>(camera_->Modes().size());
     if (iPosition >= count) return VFW_S_NO_MORE_ITEMS;
     // The chosen mode first, then the others in the camera's order.
     int index = iPosition == 0 ? current : (iPosition <= current ? iPosition - 1 : iPosition);
-    MakeRgb24MediaType(camera_->Modes()[index], pMediaType);
-    return S_OK;
+    return MakeRgb24MediaType(camera_->Modes()[index], pMediaType);
 }
 
 HRESULT CCameraPin::SetMediaType(const CMediaType* pmt) {
@@ -203,7 +152,7 @@ HRESULT CCameraPin::SetMediaType(const CMediaType* pmt) {
 
 HRESULT CCameraPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) {
     if (!pAlloc || !pRequest) return E_POINTER;
-    const VIDEOINFOHEADER* info = VideoInfoOf(&CurrentMediaType());
+    const VIDEOINFOHEADER* info = VideoInfoHeaderOf(CurrentMediaType());
     if (!info) return VFW_E_INVALIDMEDIATYPE;
     long imageSize =
         static_cast<long>(Rgb24ImageSize(static_cast<uint32_t>(info->bmiHeader.biWidth),
@@ -211,10 +160,7 @@ HRESULT CCameraPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES
     pRequest->cBuffers = std::max(pRequest->cBuffers, kMinimumBuffers);
     pRequest->cbBuffer = std::max(pRequest->cbBuffer, imageSize);
     pRequest->cbAlign = std::max(pRequest->cbAlign, 1L);
-    ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = pAlloc->SetProperties(pRequest, &actual);
-    if (FAILED(hr)) return hr;
-    return actual.cbBuffer < imageSize || actual.cBuffers < 1 ? E_FAIL : S_OK;
+    return SetAllocatorProperties(pAlloc, pRequest, imageSize);
 }
 
 DWORD CCameraPin::ThreadProc() {
@@ -300,6 +246,8 @@ HRESULT CCapturePin::WaitForData(int timeoutMs) {
     int error = camera_->Node().WaitFrame(timeoutMs);
     if (error == 0) return S_OK;
     if (error == ETIMEDOUT || error == EINTR) return S_FALSE;
+    sys::DebugTraceF("v4l2 %s: waiting for a frame failed: %s", camera_->NodePath().c_str(),
+                     sys::ErrnoText(error).c_str());
     return HresultOfErrno(error);
 }
 
@@ -308,7 +256,11 @@ HRESULT CCapturePin::FillBuffer(IMediaSample* pSample) {
     if (FAILED(pSample->GetPointer(&data)) || !data) return E_POINTER;
     const CameraMode& mode = camera_->Stream().Mode();
     size_t imageSize = Rgb24ImageSize(mode.width, mode.height);
-    if (static_cast<size_t>(pSample->GetSize()) < imageSize) return VFW_E_BUFFER_OVERFLOW;
+    if (static_cast<size_t>(pSample->GetSize()) < imageSize) {
+        sys::DebugTraceF("v4l2 %s: a sample of %ld bytes cannot hold a %ux%u picture",
+                         camera_->NodePath().c_str(), pSample->GetSize(), mode.width, mode.height);
+        return VFW_E_BUFFER_OVERFLOW;
+    }
     int error = camera_->Stream().ReadFrame({data, imageSize}, 0);
     if (error == EAGAIN || error == ETIMEDOUT) return S_FALSE;  // a damaged or late frame
     if (error) return HresultOfErrno(error);
@@ -359,27 +311,34 @@ CCameraFilter::CCameraFilter(IDeviceSystem& system, const std::string& node, HRE
     HRESULT ignored = S_OK;
     if (!phr) phr = &ignored;
     if (int error = system_.Open(node, node_)) {
+        sys::DebugTraceF("v4l2 %s: open failed: %s", node.c_str(), sys::ErrnoText(error).c_str());
         *phr = HresultOfErrno(error);
         return;
     }
     modes_ = ListCameraModes(*node_);
     if (modes_.empty()) {
+        sys::DebugTraceF("v4l2 %s: no frame size in a pixel format that can be converted",
+                         node.c_str());
         *phr = VFW_E_NO_TYPES;
         return;
     }
     v4l2_format format{};
     format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (node_->GetFormat(format) == 0) {
+    if (int error = node_->GetFormat(format)) {
+        sys::DebugTraceF("v4l2 %s: VIDIOC_G_FMT failed: %s", node.c_str(),
+                         sys::ErrnoText(error).c_str());
+    } else {
         for (size_t i = 0; i < modes_.size(); ++i)
             if (modes_[i].width == format.fmt.pix.width &&
                 modes_[i].height == format.fmt.pix.height)
                 currentMode_ = static_cast<int>(i);
     }
-    stream_ = std::make_unique<CameraStream>(*node_);
+    stream_ = std::make_unique<CameraStream>(*node_, node);
     capturePin_ = new CCapturePin(phr, this);
     stillPin_ = new CStillPin(phr, this);
     button_.Start(system_, node, [this] {
-        if (stillMode_ & VideoControlFlag_ExternalTriggerEnable) RequestStill();
+        if (stillMode_.load(std::memory_order_relaxed) & VideoControlFlag_ExternalTriggerEnable)
+            RequestStill();
     });
 }
 
@@ -431,6 +390,7 @@ HRESULT CCameraFilter::Stop() {
 }
 
 void CCameraFilter::RequestStill() {
+    CAutoLock lock(pStateLock());
     if (stillPin_->IsConnected()) stillRequests_.fetch_add(1, std::memory_order_relaxed);
 }
 
@@ -468,14 +428,14 @@ HRESULT CCameraFilter::SetMode(IPin* pPin, long Mode) {
         return Mode == 0 ? S_OK : E_INVALIDARG;  // the capture pin cannot flip
     if (Mode & ~(VideoControlFlag_ExternalTriggerEnable | VideoControlFlag_Trigger))
         return E_INVALIDARG;
-    stillMode_ = Mode & VideoControlFlag_ExternalTriggerEnable;
+    stillMode_.store(Mode & VideoControlFlag_ExternalTriggerEnable, std::memory_order_relaxed);
     if (Mode & VideoControlFlag_Trigger) RequestStill();
     return S_OK;
 }
 
 HRESULT CCameraFilter::GetMode(IPin* pPin, long* Mode) {
     if (!pPin || !Mode) return E_POINTER;
-    *Mode = pPin == static_cast<IPin*>(stillPin_) ? stillMode_ : 0;
+    *Mode = pPin == static_cast<IPin*>(stillPin_) ? stillMode_.load(std::memory_order_relaxed) : 0;
     return S_OK;
 }
 
@@ -528,7 +488,10 @@ HRESULT CCameraFilter::GetValue(uint32_t id, int32_t* value) {
     if (!value) return E_POINTER;
     v4l2_control control{id, 0};
     int error = node_->GetControl(control);
-    if (error) return error == EINVAL ? E_INVALIDARG : HresultOfErrno(error);
+    if (error) {
+        TraceControlFailure("VIDIOC_G_CTRL", id, 0, error);
+        return error == EINVAL ? E_INVALIDARG : HresultOfErrno(error);
+    }
     *value = control.value;
     return S_OK;
 }
@@ -541,8 +504,15 @@ HRESULT CCameraFilter::SetValue(uint32_t id, int32_t value) {
         return E_INVALIDARG;
     v4l2_control control{id, value};
     int error = node_->SetControl(control);
+    if (error) TraceControlFailure("VIDIOC_S_CTRL", id, value, error);
     if (error == ERANGE || error == EINVAL) return E_INVALIDARG;
     return HresultOfErrno(error);
+}
+
+void CCameraFilter::TraceControlFailure(const char* request, uint32_t id, int32_t value,
+                                        int error) const {
+    sys::DebugTraceF("v4l2 %s: %s of control 0x%08x (value %d) failed: %s", nodePath_.c_str(),
+                     request, id, value, sys::ErrnoText(error).c_str());
 }
 
 // ---------------------------------------------------------------------------------------

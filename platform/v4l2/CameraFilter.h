@@ -43,40 +43,30 @@ namespace v4l2 {
 // vanished device ERROR_DEVICE_NOT_CONNECTED (0x8007048F).
 HRESULT HresultOfErrno(int error);
 
-// The RGB24 media type of a mode (VIDEOINFOHEADER, bottom-up, padded rows).
-void MakeRgb24MediaType(const CameraMode& mode, CMediaType* type);
+// The RGB24 media type of a mode (VIDEOINFOHEADER, bottom-up, padded rows) with the mode's
+// frame interval and bit rate. E_OUTOFMEMORY when it cannot be made.
+HRESULT MakeRgb24MediaType(const CameraMode& mode, CMediaType* type);
 
 class CCameraFilter;
 
-// Common part of both pins: the camera's sizes through IAMStreamConfig and the pin category
-// through IKsPropertySet.
-class CCameraPin : public CSourceStream, public IAMStreamConfig, public IKsPropertySet {
+// Common part of both pins: the camera's sizes through IAMStreamConfig.
+class CCameraPin : public CCaptureSourceStream {
 public:
     CCameraPin(HRESULT* phr, CCameraFilter* filter, LPCWSTR name, const GUID& category);
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
 
     // IAMStreamConfig
     HRESULT SetFormat(AM_MEDIA_TYPE* pmt) override;
     HRESULT GetFormat(AM_MEDIA_TYPE** ppmt) override;
     HRESULT GetNumberOfCapabilities(int* piCount, int* piSize) override;
     HRESULT GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) override;
-    // IKsPropertySet
-    HRESULT Set(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
-                LPVOID pPropData, DWORD cbPropData) override;
-    HRESULT Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
-                LPVOID pPropData, DWORD cbPropData, DWORD* pcbReturned) override;
-    HRESULT QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) override;
 
-    // Negotiation: the current mode first, then every other size.
     HRESULT CheckMediaType(const CMediaType* pmt) override;
-    HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override;
     HRESULT SetMediaType(const CMediaType* pmt) override;
     HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override;
 
-    const GUID& Category() const { return category_; }
-
 protected:
+    // Negotiation: the current mode first, then every other size.
+    HRESULT OfferedType(int iPosition, CMediaType* pMediaType) override;
     // The streaming thread: answers the pin's commands and, between them, waits for data
     // in short steps, so a camera that sends nothing never holds up a stop request.
     DWORD ThreadProc() override;
@@ -94,7 +84,6 @@ protected:
     static constexpr int kWaitStepMs = 50;
 
     CCameraFilter* const camera_;
-    const GUID category_;
     int64_t streamStartUs_ = 0;
 };
 
@@ -165,10 +154,13 @@ public:
     void SetCurrentMode(int index) { currentMode_ = index; }
     CameraStream& Stream() { return *stream_; }
     IDeviceNode& Node() { return *node_; }
+    const std::string& NodePath() const { return nodePath_; }
     CCapturePin* CapturePin() const { return capturePin_; }
     CStillPin* StillPin() const { return stillPin_; }
 
-    // Snapshots: a request makes the capture pin hand its next frame to the still pin.
+    // Snapshots: a request makes the capture pin hand its next frame to the still pin. Runs
+    // on the button's thread as well as the caller's, so the still pin's connection is read
+    // under the state lock.
     void RequestStill();
     bool StillWanted() const { return stillRequests_.load(std::memory_order_relaxed) > 0; }
     void OfferStill(const BYTE* picture, size_t size);
@@ -176,6 +168,8 @@ public:
     bool TakeStill(std::vector<BYTE>& picture, int timeoutMs);
 
 private:
+    void TraceControlFailure(const char* request, uint32_t id, int32_t value, int error) const;
+
     std::unique_ptr<IDeviceNode> node_;
     std::unique_ptr<CameraStream> stream_;
     std::vector<CameraMode> modes_;
@@ -185,7 +179,7 @@ private:
     CCapturePin* capturePin_ = nullptr;
     CStillPin* stillPin_ = nullptr;
     SnapshotButton button_;
-    long stillMode_ = VideoControlFlag_ExternalTriggerEnable;
+    std::atomic<long> stillMode_{VideoControlFlag_ExternalTriggerEnable};  // read by the button
 
     std::mutex stillLock_;
     std::condition_variable stillReady_;

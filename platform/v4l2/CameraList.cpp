@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/sys/Sys.h"
 #include "platform/v4l2/CameraModes.h"
 
 namespace v4l2 {
@@ -32,12 +33,25 @@ std::vector<CameraInfo> EnumerateCameras(IDeviceSystem& system) {
     std::vector<CameraInfo> cameras;
     for (const auto& node : system.ListVideoNodes()) {
         std::unique_ptr<IDeviceNode> device;
-        if (system.Open(node, device) != 0) continue;
+        if (int error = system.Open(node, device)) {
+            sys::DebugTraceF("v4l2 %s: open failed: %s", node.c_str(),
+                             sys::ErrnoText(error).c_str());
+            continue;
+        }
         v4l2_capability cap{};
-        if (device->QueryCap(cap) != 0) continue;
+        if (int error = device->QueryCap(cap)) {
+            sys::DebugTraceF("v4l2 %s: VIDIOC_QUERYCAP failed: %s", node.c_str(),
+                             sys::ErrnoText(error).c_str());
+            continue;
+        }
+        // Metadata and output nodes are not cameras: left out without a word.
         uint32_t caps = NodeCapabilities(cap);
         if (!(caps & V4L2_CAP_VIDEO_CAPTURE) || !(caps & V4L2_CAP_STREAMING)) continue;
-        if (ListCameraModes(*device).empty()) continue;
+        if (ListCameraModes(*device).empty()) {
+            sys::DebugTraceF("v4l2 %s: no frame size in a pixel format that can be converted",
+                             node.c_str());
+            continue;
+        }
         CameraInfo camera;
         camera.node = node;
         camera.friendlyName = FixedText(cap.card, sizeof(cap.card));

@@ -86,6 +86,15 @@ bool Better(const CameraMode& candidate, const CameraMode& current) {
 
 }  // namespace
 
+std::string FourccText(uint32_t pixelFormat) {
+    std::string text;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const char c = static_cast<char>((pixelFormat >> shift) & 0xFF);
+        text += c >= 0x20 && c < 0x7F ? c : '?';
+    }
+    return text;
+}
+
 int64_t CameraMode::FrameInterval100ns() const {
     if (intervalDenominator == 0) return 0;
     return int64_t(intervalNumerator) * 10000000 / intervalDenominator;

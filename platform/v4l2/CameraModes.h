@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/v4l2/V4l2Device.h"
@@ -20,6 +21,9 @@ struct CameraMode {
     int64_t FrameInterval100ns() const;
     bool operator==(const CameraMode&) const = default;
 };
+
+// A pixel format's four characters ("MJPG", "YUYV").
+std::string FourccText(uint32_t pixelFormat);
 
 // The sizes of every convertible format, one mode per size, in the order the device first
 // lists each size. A size offered in several formats takes the format with the highest frame

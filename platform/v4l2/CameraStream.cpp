@@ -3,13 +3,23 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
+
+#include "platform/sys/Sys.h"
 
 namespace v4l2 {
 
-CameraStream::CameraStream(IDeviceNode& node) : node_(node) {}
+CameraStream::CameraStream(IDeviceNode& node, std::string path)
+    : node_(node), path_(std::move(path)) {}
 
 CameraStream::~CameraStream() {
     Stop();
+}
+
+int CameraStream::Failed(const char* request, int error) const {
+    sys::DebugTraceF("v4l2 %s: %s failed: %s", path_.c_str(), request,
+                     sys::ErrnoText(error).c_str());
+    return error;
 }
 
 int CameraStream::Start(const CameraMode& mode) {
@@ -20,78 +30,97 @@ int CameraStream::Start(const CameraMode& mode) {
     format.fmt.pix.height = mode.height;
     format.fmt.pix.pixelformat = mode.pixelFormat;
     format.fmt.pix.field = V4L2_FIELD_NONE;
-    if (int error = node_.SetFormat(format)) return error;
+    if (int error = node_.SetFormat(format)) return Failed("VIDIOC_S_FMT", error);
     // The driver answers with the nearest mode it has; another size would not match the
     // media type the graph agreed on.
-    if (format.fmt.pix.width != mode.width || format.fmt.pix.height != mode.height ||
-        format.fmt.pix.pixelformat != mode.pixelFormat)
+    const v4l2_pix_format& got = format.fmt.pix;
+    if (got.width != mode.width || got.height != mode.height ||
+        got.pixelformat != mode.pixelFormat) {
+        sys::DebugTraceF("v4l2 %s: VIDIOC_S_FMT asked %ux%u %s, the driver set %ux%u %s",
+                         path_.c_str(), mode.width, mode.height,
+                         FourccText(mode.pixelFormat).c_str(), got.width, got.height,
+                         FourccText(got.pixelformat).c_str());
         return EINVAL;
-    if (!converter_.Configure(mode.pixelFormat, mode.width, mode.height,
-                              format.fmt.pix.bytesperline))
+    }
+    if (!converter_.Configure(mode.pixelFormat, mode.width, mode.height, got.bytesperline)) {
+        sys::DebugTraceF("v4l2 %s: no converter for %ux%u %s (%u bytes per line)", path_.c_str(),
+                         mode.width, mode.height, FourccText(mode.pixelFormat).c_str(),
+                         got.bytesperline);
         return EINVAL;
+    }
     if (mode.intervalDenominator != 0) {
         v4l2_streamparm parm{};
         parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         parm.parm.capture.timeperframe = {mode.intervalNumerator, mode.intervalDenominator};
-        node_.SetStreamParm(parm);  // a device without rate control keeps its own rate
+        // A device without rate control keeps its own rate.
+        if (int error = node_.SetStreamParm(parm)) Failed("VIDIOC_S_PARM", error);
     }
 
     v4l2_requestbuffers request{};
     request.count = kBufferCount;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
-    if (int error = node_.RequestBuffers(request)) return error;
-    if (request.count == 0) return ENOMEM;
+    if (int error = node_.RequestBuffers(request)) return Failed("VIDIOC_REQBUFS", error);
+    if (request.count == 0) return Failed("VIDIOC_REQBUFS (no buffers granted)", ENOMEM);
     mode_ = mode;
     streaming_ = true;  // from here Stop() releases what was set up
-    for (uint32_t index = 0; index < request.count; ++index) {
-        v4l2_buffer buffer{};
-        buffer.index = index;
-        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        buffer.memory = V4L2_MEMORY_MMAP;
-        std::span<uint8_t> mapped;
-        int error = node_.QueryBuffer(buffer);
-        if (!error) error = node_.MapBuffer(buffer, mapped);
-        if (!error) error = node_.QueueBuffer(buffer);
-        if (error) {
-            Stop();
-            return error;
-        }
-        buffers_.push_back(mapped);
-    }
-    if (int error = node_.StreamOn()) {
+    if (int error = StartBuffers(request.count)) {
         Stop();
         return error;
     }
     return 0;
 }
 
+int CameraStream::StartBuffers(uint32_t count) {
+    for (uint32_t index = 0; index < count; ++index) {
+        v4l2_buffer buffer{};
+        buffer.index = index;
+        buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        buffer.memory = V4L2_MEMORY_MMAP;
+        std::span<uint8_t> mapped;
+        if (int error = node_.QueryBuffer(buffer)) return Failed("VIDIOC_QUERYBUF", error);
+        if (int error = node_.MapBuffer(buffer, mapped)) return Failed("mmap", error);
+        if (int error = node_.QueueBuffer(buffer)) return Failed("VIDIOC_QBUF", error);
+        buffers_.push_back(mapped);
+    }
+    if (int error = node_.StreamOn()) return Failed("VIDIOC_STREAMON", error);
+    return 0;
+}
+
 void CameraStream::Stop() {
     if (!streaming_) return;
-    node_.StreamOff();
+    if (int error = node_.StreamOff()) Failed("VIDIOC_STREAMOFF", error);
     node_.UnmapBuffers();
     buffers_.clear();
     v4l2_requestbuffers release{};
     release.count = 0;
     release.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     release.memory = V4L2_MEMORY_MMAP;
-    node_.RequestBuffers(release);
+    if (int error = node_.RequestBuffers(release)) Failed("VIDIOC_REQBUFS (release)", error);
     streaming_ = false;
 }
 
 int CameraStream::ReadFrame(std::span<uint8_t> picture, int timeoutMs) {
     if (!streaming_) return EINVAL;
-    if (int error = node_.WaitFrame(timeoutMs)) return error;
+    if (int error = node_.WaitFrame(timeoutMs))
+        return error == ETIMEDOUT ? error : Failed("poll", error);
     v4l2_buffer buffer{};
     buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buffer.memory = V4L2_MEMORY_MMAP;
-    if (int error = node_.DequeueBuffer(buffer)) return error == EAGAIN ? ETIMEDOUT : error;
-    if (buffer.index >= buffers_.size()) return EIO;
+    if (int error = node_.DequeueBuffer(buffer))
+        return error == EAGAIN ? ETIMEDOUT : Failed("VIDIOC_DQBUF", error);
+    if (buffer.index >= buffers_.size()) return Failed("VIDIOC_DQBUF (buffer index)", EIO);
     std::span<uint8_t> data = buffers_[buffer.index];
     size_t used = buffer.bytesused ? std::min<size_t>(buffer.bytesused, data.size()) : data.size();
-    bool converted = !(buffer.flags & V4L2_BUF_FLAG_ERROR) &&
-                     converter_.Convert(data.data(), used, picture.data(), picture.size());
-    if (int error = node_.QueueBuffer(buffer)) return error;
+    const bool damaged = buffer.flags & V4L2_BUF_FLAG_ERROR;
+    const bool converted =
+        !damaged && converter_.Convert(data.data(), used, picture.data(), picture.size());
+    if (!converted)
+        sys::DebugTraceF("v4l2 %s: frame %u dropped: %s (%zu bytes of %s)", path_.c_str(),
+                         buffer.sequence,
+                         damaged ? "the driver marked it damaged" : "it did not convert", used,
+                         FourccText(mode_.pixelFormat).c_str());
+    if (int error = node_.QueueBuffer(buffer)) return Failed("VIDIOC_QBUF", error);
     return converted ? 0 : EAGAIN;
 }
 

@@ -16,8 +16,9 @@ namespace v4l2 {
 
 class CameraStream {
 public:
-    // The stream uses the opened node but does not own it.
-    explicit CameraStream(IDeviceNode& node);
+    // The stream uses the opened node but does not own it; `path` names the node in the
+    // trace.
+    explicit CameraStream(IDeviceNode& node, std::string path = {});
     ~CameraStream();
     CameraStream(const CameraStream&) = delete;
     CameraStream& operator=(const CameraStream&) = delete;
@@ -40,7 +41,13 @@ public:
 private:
     static constexpr uint32_t kBufferCount = 4;
 
+    // Traces a failed request and hands its errno back.
+    int Failed(const char* request, int error) const;
+    // Maps, queues and starts the buffers the driver granted; 0 or errno.
+    int StartBuffers(uint32_t count);
+
     IDeviceNode& node_;
+    std::string path_;
     CameraMode mode_;
     FrameConverter converter_;
     std::vector<std::span<uint8_t>> buffers_;

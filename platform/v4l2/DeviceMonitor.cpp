@@ -5,9 +5,21 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
+#include "platform/sys/Sys.h"
+
 namespace v4l2 {
+namespace {
+
+// Traces a failed set-up step with the errno it left; always false.
+bool Failed(const char* step) {
+    sys::DebugTraceF("v4l2 device monitor: %s failed: %s", step, sys::ErrnoText(errno).c_str());
+    return false;
+}
+
+}  // namespace
 
 DeviceMonitor::DeviceMonitor() = default;
 
@@ -21,13 +33,13 @@ DeviceMonitor::~DeviceMonitor() {
 bool DeviceMonitor::Open() {
     if (monitor_) return true;
     if (!udev_) udev_ = udev_new();
-    if (!udev_) return false;
+    if (!udev_) return Failed("udev_new");
     udev_monitor* monitor = udev_monitor_new_from_netlink(udev_, "udev");
-    if (!monitor) return false;
+    if (!monitor) return Failed("udev_monitor_new_from_netlink");
     if (udev_monitor_filter_add_match_subsystem_devtype(monitor, "video4linux", nullptr) < 0 ||
         udev_monitor_enable_receiving(monitor) < 0) {
         udev_monitor_unref(monitor);
-        return false;
+        return Failed("udev monitor on video4linux");
     }
     monitor_ = monitor;
     return true;
@@ -56,7 +68,7 @@ bool DeviceMonitor::Start(Callback callback) {
     if (running_) return true;
     if (!Open()) return false;
     if (wakeFd_ < 0) wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) return false;
+    if (wakeFd_ < 0) return Failed("eventfd");
     running_ = true;
     thread_ = std::thread(&DeviceMonitor::Run, this, std::move(callback));
     return true;

@@ -1,5 +1,9 @@
 #include "platform/v4l2/SnapshotButton.h"
 
+#include <cerrno>
+
+#include "platform/sys/Sys.h"
+
 namespace v4l2 {
 
 SnapshotButton::SnapshotButton() = default;
@@ -11,12 +15,23 @@ SnapshotButton::~SnapshotButton() {
 bool SnapshotButton::Start(IDeviceSystem& system, const std::string& node,
                            std::function<void()> onPress) {
     Stop();
-    if (system.OpenSnapshotButton(node, input_) != 0 || !input_) return false;
+    if (int error = system.OpenSnapshotButton(node, input_)) {
+        // Most cameras have no button; one that cannot be opened is worth a line.
+        if (error != ENOENT)
+            sys::DebugTraceF("v4l2 %s: the snapshot button cannot be opened: %s", node.c_str(),
+                             sys::ErrnoText(error).c_str());
+        return false;
+    }
+    if (!input_) return false;
     running_ = true;
-    thread_ = std::thread([this, onPress = std::move(onPress)] {
+    thread_ = std::thread([this, node, onPress = std::move(onPress)] {
         while (running_) {
             int pressed = input_->WaitPress(kPollMs);
-            if (pressed < 0) break;  // the camera went away
+            if (pressed < 0) {  // the camera went away
+                sys::DebugTraceF("v4l2 %s: reading the snapshot button failed: %s", node.c_str(),
+                                 sys::ErrnoText(-pressed).c_str());
+                break;
+            }
             if (pressed > 0 && running_ && onPress) onPress();
         }
     });

@@ -18,6 +18,7 @@
 #include "platform/dshow/BaseClasses.h"
 #include "platform/dshow/tests/TestSourceFilter.h"
 #include "platform/registry/Registry.h"
+#include "tests/support/TraceRecorder.h"
 
 namespace {
 
@@ -197,6 +198,34 @@ protected:
     std::string folder_;
 };
 
+// The RGB24 type of a size has rows padded to 4 bytes, whatever block it is given; the
+// accessors read only blocks large enough, and VideoInfoHeaderOf only FORMAT_VideoInfo ones.
+TEST(MediaTypeTest, Rgb24TypesAndTheirVideoInfo) {
+    for (const ULONG blockSize : {ULONG{sizeof(VIDEOINFOHEADER)}, ULONG{sizeof(VIDEOINFO)}}) {
+        CMediaType type;
+        ASSERT_EQ(S_OK, SetRgb24VideoType(type, 5, 3, 333333, blockSize));
+        EXPECT_EQ(MEDIATYPE_Video, type.majortype);
+        EXPECT_EQ(MEDIASUBTYPE_RGB24, type.subtype);
+        EXPECT_EQ(blockSize, type.cbFormat);
+        EXPECT_EQ(48u, type.GetSampleSize());  // 16-byte rows
+        const VIDEOINFOHEADER* info = VideoInfoHeaderOf(type);
+        ASSERT_NE(nullptr, info);
+        EXPECT_EQ(333333, info->AvgTimePerFrame);
+        EXPECT_EQ(40u, info->bmiHeader.biSize);
+        EXPECT_EQ(5, info->bmiHeader.biWidth);
+        EXPECT_EQ(3, info->bmiHeader.biHeight);
+        EXPECT_EQ(24, info->bmiHeader.biBitCount);
+        EXPECT_EQ(48u, info->bmiHeader.biSizeImage);
+    }
+    CMediaType other;
+    ASSERT_EQ(S_OK, SetRgb24VideoType(other, 8, 8, 0));
+    other.SetFormatType(&FORMAT_VideoInfo2);
+    EXPECT_EQ(nullptr, VideoInfoHeaderOf(other));
+    EXPECT_NE(nullptr, VideoInfoBlockOf(other));
+    other.ReallocFormatBuffer(sizeof(VIDEOINFOHEADER) - 1);
+    EXPECT_EQ(nullptr, VideoInfoBlockOf(other));
+}
+
 TEST_F(DShowTest, ConnectsNegotiatesTheTypeAndSizesTheAllocator) {
     TestGraph g;
     CComPtr<IBaseFilter> sink = Create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
@@ -237,6 +266,28 @@ TEST_F(DShowTest, ConnectsNegotiatesTheTypeAndSizesTheAllocator) {
     ASSERT_EQ(S_OK, refused.builder->FindPin(refused.grabberFilter, PINDIR_INPUT, nullptr, nullptr,
                                              TRUE, 0, &refusedIn));
     EXPECT_EQ(VFW_E_NOT_CONNECTED, refused.grabber->GetConnectedMediaType(&connected));
+}
+
+// With the trace on, a stream that cannot be rendered says which pin refused which type,
+// and which pin the builder could not find.
+TEST_F(DShowTest, RefusalsAreTracedWithPinsTypesAndCodes) {
+    support::TraceRecorder trace;
+    TestGraph g;
+    CComPtr<IBaseFilter> sink = Create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
+    ASSERT_EQ(S_OK, g.graph->AddFilter(sink, L"NullRender"));
+    EXPECT_TRUE(FAILED(g.Render(MEDIASUBTYPE_RGB32, sink)));
+    EXPECT_FALSE(
+        trace
+            .Find({"dshow 'Capture Filter'/'Out0' -> 'Grabber'/'Input': the receiving pin "
+                   "refused the connection: Video RGB24 VideoInfo 64x48 24-bit (0x8004022A)"})
+            .empty());
+    EXPECT_FALSE(
+        trace.Find({"'Capture Filter'/'Out0' -> 'Grabber'/'Input': no media type agreed"}).empty());
+    EXPECT_TRUE(FAILED(g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, g.source,
+                                               g.grabberFilter, sink)));
+    EXPECT_FALSE(
+        trace.Find({"dshow RenderStream: no free output pin of category Preview and type Video"})
+            .empty());
 }
 
 TEST_F(DShowTest, FramesReachTheCallbackThenTheRendererWithTimeStampsAcrossRunStopRun) {

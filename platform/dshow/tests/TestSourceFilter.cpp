@@ -21,34 +21,15 @@ public:
     }
 
     HRESULT GetMediaType(CMediaType* pmt) override {
-        auto* info =
-            reinterpret_cast<VIDEOINFOHEADER*>(pmt->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-        if (info == nullptr) return E_OUTOFMEMORY;
-        std::memset(info, 0, sizeof(*info));
-        info->AvgTimePerFrame = CTestSource::kFrameTime;
-        info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info->bmiHeader.biWidth = CTestSource::kWidth;
-        info->bmiHeader.biHeight = CTestSource::kHeight;
-        info->bmiHeader.biPlanes = 1;
-        info->bmiHeader.biBitCount = 24;
-        info->bmiHeader.biCompression = BI_RGB;
-        info->bmiHeader.biSizeImage = GetBitmapSize(&info->bmiHeader);
-        pmt->SetType(&MEDIATYPE_Video);
-        pmt->SetSubtype(&MEDIASUBTYPE_RGB24);
-        pmt->SetFormatType(&FORMAT_VideoInfo);
-        pmt->SetTemporalCompression(FALSE);
-        pmt->SetSampleSize(info->bmiHeader.biSizeImage);
-        return S_OK;
+        return SetRgb24VideoType(*pmt, CTestSource::kWidth, CTestSource::kHeight,
+                                 CTestSource::kFrameTime);
     }
 
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* props) override {
         if (allocator == nullptr || props == nullptr) return E_POINTER;
         props->cBuffers = 2;
         props->cbBuffer = static_cast<long>(m_mt.GetSampleSize());
-        ALLOCATOR_PROPERTIES actual{};
-        const HRESULT hr = allocator->SetProperties(props, &actual);
-        if (FAILED(hr)) return hr;
-        return actual.cbBuffer < props->cbBuffer ? E_FAIL : S_OK;
+        return SetAllocatorProperties(allocator, props, props->cbBuffer);
     }
 
     HRESULT FillBuffer(IMediaSample* sample) override {
@@ -70,14 +51,7 @@ public:
     HRESULT Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD) override { return E_NOTIMPL; }
     HRESULT Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD size,
                 DWORD* returned) override {
-        if (set != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-        if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-        if (data == nullptr && returned == nullptr) return E_POINTER;
-        if (returned != nullptr) *returned = sizeof(GUID);
-        if (data == nullptr) return S_OK;
-        if (size < sizeof(GUID)) return E_UNEXPECTED;
-        *static_cast<GUID*>(data) = category_;
-        return S_OK;
+        return GetPinCategoryProperty(category_, set, id, data, size, returned);
     }
     HRESULT QuerySupported(REFGUID, DWORD, DWORD* support) override {
         if (support != nullptr) *support = KSPROPERTY_SUPPORT_GET;

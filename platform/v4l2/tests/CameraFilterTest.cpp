@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "platform/registry/Registry.h"
 #include "platform/v4l2/tests/FakeCameras.h"
@@ -343,6 +345,32 @@ TEST_F(CameraFilterTest, SnapshotsReachTheStillPin) {
     std::lock_guard lock(still.mutex);
     EXPECT_EQ(still.last.size(), size_t(320 * 3 * 240));
     EXPECT_NEAR(still.last[0], testing::kBottomColour[0], 10);
+}
+
+// The button's thread reads the still mode and the still pin's connection while the
+// program changes both; ThreadSanitizer reports any of them left unguarded.
+TEST_F(CameraFilterTest, ButtonPressesMeanwhileTheStillPinIsReconfigured) {
+    auto camera = MakeFilter("/dev/video4");
+    CComPtr<IAMVideoControl> videoControl;
+    ASSERT_EQ(camera.QueryInterface(IID_IAMVideoControl, &videoControl), S_OK);
+    CComPtr<IPin> stillPin;
+    ASSERT_EQ(camera->FindPin(L"Still", &stillPin), S_OK);
+    std::atomic<bool> pressing{true};
+    std::thread presser([&] {
+        while (pressing) {
+            system_.PressButton("/dev/video4");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    for (int round = 0; round < 10; ++round) {
+        FrameCounter preview, still;
+        Graph g = BuildGraph(camera, preview, &still);
+        const long mode = round % 2 ? long{VideoControlFlag_ExternalTriggerEnable} : 0L;
+        EXPECT_EQ(videoControl->SetMode(stillPin, mode), S_OK);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }  // each graph takes its connections along
+    pressing = false;
+    presser.join();
 }
 
 TEST_F(CameraFilterTest, OffersTheCameraControls) {

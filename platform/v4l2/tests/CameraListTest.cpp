@@ -8,6 +8,7 @@
 #include "platform/v4l2/DeviceMonitor.h"
 #include "platform/v4l2/SnapshotButton.h"
 #include "platform/v4l2/tests/FakeCameras.h"
+#include "tests/support/TraceRecorder.h"
 
 namespace v4l2 {
 namespace {
@@ -174,23 +175,31 @@ TEST(CameraStream, StreamsConvertedFramesAndStops) {
     }
 }
 
+// Each failure also leaves one trace line that names the node, the request and the reason.
 TEST(CameraStream, ReportsBusyRefusedAndUnpluggedDevices) {
+    support::TraceRecorder trace;
     FakeDeviceSystem system;
     auto busy = OpenNode(system, "/dev/video3");
-    CameraStream busyStream(*busy);
+    CameraStream busyStream(*busy, "/dev/video3");
     EXPECT_EQ(busyStream.Start(ListCameraModes(*busy).front()), EBUSY);
     EXPECT_FALSE(busyStream.Streaming());
+    EXPECT_FALSE(
+        trace.Find({"v4l2 /dev/video3: VIDIOC_S_FMT failed: Device or resource busy"}).empty());
 
     // A size the device answers with another one is refused, not streamed mis-sized.
     auto webcam = OpenNode(system, "/dev/video0");
-    CameraStream stream(*webcam);
+    CameraStream stream(*webcam, "/dev/video0");
     EXPECT_EQ(stream.Start({800, 600, V4L2_PIX_FMT_YUYV, 0, 0}), EINVAL);
+    EXPECT_FALSE(
+        trace.Find({"v4l2 /dev/video0: VIDIOC_S_FMT asked 800x600 YUYV, the driver set "}).empty());
 
     ASSERT_EQ(stream.Start({640, 480, V4L2_PIX_FMT_YUYV, 1, 30}), 0);
     std::vector<uint8_t> picture(Rgb24ImageSize(640, 480));
     ASSERT_EQ(stream.ReadFrame(std::span<uint8_t>(picture).first(100), 1000), EAGAIN);
+    EXPECT_FALSE(trace.Find({"v4l2 /dev/video0: frame ", " dropped: it did not convert"}).empty());
     system.Unplug("/dev/video0");
     EXPECT_EQ(stream.ReadFrame(picture, 1000), ENODEV);
+    EXPECT_FALSE(trace.Find({"v4l2 /dev/video0: ", " failed: No such device"}).empty());
 }
 
 TEST(CameraControls, ListsShownControlsWithMenus) {

@@ -1,0 +1,241 @@
+// The main window under test: a private store with the shipped default tree, a private
+// home and saving folder, recorded message boxes, an injected wall clock and cameras
+// replayed from recorded answers.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Skelvane/capture/PreviewWindow.h"
+#include "Skelvane/capture/RotateSampleImp.h"
+#include "Skelvane/capture/SavingLocation.h"
+#include "Skelvane/settings/InstallFolder.h"
+#include "Skelvane/settings/LocalizableString.h"
+#include "Skelvane/settings/SettingParam.h"
+#include "Skelvane/shell/MainViewerDlg.h"
+#include "platform/registry/Registry.h"
+#include "platform/sys/Sys.h"
+#include "platform/v4l2/CameraFilter.h"
+#include "platform/v4l2/tests/FakeCameras.h"
+#include "tests/support/TestApplication.h"
+
+namespace viewertest {
+
+namespace fs = std::filesystem;
+
+// Records every box with whether a main window was on screen when it came; answers as told.
+class BoxRecorder : public sys::IMessageBoxPresenter {
+public:
+    int Present(const std::string& text, const std::string& caption, unsigned style) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        texts_.push_back(text);
+        asked_.push_back(caption + "|" + text + "|" + std::to_string(style));
+        bool windowShown = false;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            windowShown = windowShown ||
+                          (qobject_cast<CMainViewerDlg*>(widget) != nullptr && widget->isVisible());
+        shownOverWindow_.push_back(windowShown);
+        return answer;
+    }
+    std::vector<std::string> Texts() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return texts_;
+    }
+    std::vector<std::string> Asked() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return asked_;
+    }
+    std::vector<bool> ShownOverWindow() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return shownOverWindow_;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        texts_.clear();
+        asked_.clear();
+        shownOverWindow_.clear();
+    }
+    std::atomic<int> answer{sys::IDOK};
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> texts_;
+    std::vector<std::string> asked_;
+    std::vector<bool> shownOverWindow_;
+};
+
+// Processes events until `condition` holds or 10 s passed.
+inline bool WaitUntil(const std::function<bool()>& condition) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
+// Lets posted events run for a moment.
+inline void Settle() {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 100) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+inline std::string ReadText(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A USB camera of the listed vendor (0c45) or of another one, offering YUYV sizes.
+inline v4l2::testing::FakeCamera Camera(const std::string& node, const std::string& card,
+                                        const std::string& busInfo, uint16_t vendor) {
+    v4l2::testing::FakeCamera camera;
+    camera.node = node;
+    camera.card = card;
+    camera.busInfo = busInfo;
+    camera.usb = v4l2::UsbIdentity{vendor, 0x6340, 0};
+    camera.formats = {{V4L2_PIX_FMT_YUYV, {{320, 240, 30}, {640, 480, 30}}}};
+    return camera;
+}
+inline v4l2::testing::FakeCamera VendorCamera() {
+    return Camera("/dev/video0", "Vendor Camera", "usb-0000:00:14.0-1", 0x0c45);
+}
+inline v4l2::testing::FakeCamera OtherCamera() {
+    return Camera("/dev/video2", "Other Camera", "usb-0000:00:14.0-2", 0x046d);
+}
+
+class ViewerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        StartTestApplication();
+        CPreviewWindow::InstallDisplayHost();
+        v4l2::InstallCameraProvider();
+    }
+    static void TearDownTestSuite() { StopTestApplication(); }
+
+    void SetUp() override {
+        root_ = fs::temp_directory_path() /
+                ("skelvane-viewer-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "home");
+        fs::create_directories(Saving());
+        if (const char* home = std::getenv("HOME")) previousHome_ = home;
+        setenv("HOME", (root_ / "home").c_str(), 1);
+        // Modules loaded by a test find the store through the environment.
+        setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
+        unsetenv("XDG_RUNTIME_DIR");
+        registry::SetStoreFolders((root_ / "Skelvane").string(), "");
+        ASSERT_EQ(
+            registry::ImportRegText(
+                ReadText(fs::path(SKELVANE_SOURCE_DIR) / "Resource/DefaultSettings.reg"), false),
+            ERROR_SUCCESS);
+        // The wireless camera, should any test list it, is looked for on this machine only.
+        ImportText(
+            "[HKEY_CURRENT_USER\\software\\Skelvane\\default\\system]\n"
+            "\"wifideviceip\"=dword:7f00005a\n");
+        UseInstallFolder(std::string(SKELVANE_BIN_DIR) + "/");
+        previousClocks_ = sys::SetClockSource({[this] { return nowMs_.load(); }, {}, {}});
+        boxes_ = std::make_shared<BoxRecorder>();
+        previousPresenter_ = sys::SetMessageBoxPresenter(boxes_);
+        ResetSingletons();
+        ChangeSettings([&](CSettingParam& param) {
+            param.SetResourcesPath(Saving().string());
+            param.language = 0;  // English
+        });
+    }
+
+    void TearDown() override {
+        ResetSingletons();
+        sys::SetMessageBoxPresenter(previousPresenter_);
+        sys::SetClockSource(previousClocks_);
+        if (previousSystem_ != nullptr) v4l2::SetDeviceSystem(previousSystem_);
+        setenv("HOME", previousHome_.c_str(), 1);
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    static void ResetSingletons() {
+        CSettingParamManage::Destroy();
+        CLocalizableString::Destroy();
+        CSavingLoactionManage::Destroy();
+        RotateSampleImp::Destroy();
+    }
+    static void ImportText(const std::string& text) {
+        ASSERT_EQ(registry::ImportRegText("Windows Registry Editor Version 5.00\n\n" + text, false),
+                  ERROR_SUCCESS);
+    }
+    static void UseInstallFolder(const std::string& folder) {
+        SetInstallFolder(folder);
+        CLocalizableString::Destroy();
+    }
+    static void ChangeSettings(const std::function<void(CSettingParam&)>& change) {
+        CSettingParam param = CSettingParamManage::Instance()->GetCurrent();
+        change(param);
+        CSettingParamManage::Instance()->Apply(param);
+    }
+
+    // Replaces the attached cameras; the earlier sets stay alive for graphs still using them.
+    void Attach(std::vector<v4l2::testing::FakeCamera> cameras) {
+        systems_.push_back(std::make_unique<v4l2::testing::FakeDeviceSystem>(std::move(cameras)));
+        v4l2::IDeviceSystem* previous = v4l2::SetDeviceSystem(systems_.back().get());
+        if (previousSystem_ == nullptr) previousSystem_ = previous;
+    }
+    // Unplugs `node` from the current set and attaches `remaining`.
+    void Unplug(const std::string& node, std::vector<v4l2::testing::FakeCamera> remaining) {
+        systems_.back()->Unplug(node);
+        Attach(std::move(remaining));
+    }
+
+    // A shown window that previews the vendor camera at 640 x 480.
+    std::unique_ptr<CMainViewerDlg> PreviewingWindow() {
+        Attach({VendorCamera()});
+        auto window = std::make_unique<CMainViewerDlg>("Skelvane");
+        window->show();
+        EXPECT_TRUE(WaitUntil([&] { return window->IsPreviewing(); }));
+        return window;
+    }
+
+    static std::vector<bool> CommandButtonsEnabled(const CMainViewerDlg& window) {
+        std::vector<bool> enabled;
+        for (int id : {kIdTakePhoto, kIdTimedShot, kIdRecord, kIdSettings, kIdAbout})
+            enabled.push_back(window.Control(id)->isEnabled());
+        return enabled;
+    }
+    static std::string Hint(const CMainViewerDlg& window) {
+        return static_cast<QLabel*>(window.Control(kIdHintLine))->text().toStdString();
+    }
+    static QPoint CentreOf(const CMainViewerDlg& window, int id) {
+        return window.Control(id)->geometry().center();
+    }
+    static std::string Localized(const char* key) { return GetLocalizedString(key, "?"); }
+
+    fs::path Saving() const { return root_ / "saving"; }
+    fs::path MediaRoot() const { return Saving() / "Skelvane"; }
+
+    fs::path root_;
+    std::shared_ptr<BoxRecorder> boxes_;
+    std::atomic<int64_t> nowMs_{1460000000000};
+
+private:
+    std::shared_ptr<sys::IMessageBoxPresenter> previousPresenter_;
+    sys::ClockSource previousClocks_;
+    std::string previousHome_;
+    std::vector<std::unique_ptr<v4l2::testing::FakeDeviceSystem>> systems_;
+    v4l2::IDeviceSystem* previousSystem_ = nullptr;
+};
+
+}  // namespace viewertest

@@ -43,6 +43,7 @@ constexpr int kHintGapLeft = 10;
 constexpr int kHintGapRight = 1;
 constexpr int kFlipWidening = 7;
 constexpr int kFullScreenLeftOverhang = 16;
+const QSize kFrameAllowance(16, 48);
 
 // Dialog units of the window template's 8-point font: 6 pixels per 4 horizontal units,
 // 13 pixels per 8 vertical units, each edge rounded like the platform's MulDiv.
@@ -166,11 +167,17 @@ CMainViewerDlg::CMainViewerDlg(const QString& markName, QWidget* parent) : QDial
     captureVideo.EnumerateDevices(deviceTable);
     RegisterDeviceNotices();
     // UM_CHOOSE_DEVICE is posted when the window is first shown (showEvent).
+    // The template's size, made smaller on a screen that cannot hold it with the window
+    // manager's title bar and frame (not known before the window is shown).
     const QSize templateSize(DluX(kTemplateWidth), DluY(kTemplateHeight));
     const QScreen* screen = QGuiApplication::primaryScreen();
-    resize(screen != nullptr ? templateSize.boundedTo(screen->availableGeometry().size())
-                             : templateSize);
-    if (screen != nullptr) move(screen->availableGeometry().center() - rect().center());
+    if (screen != nullptr) {
+        const QRect available = screen->availableGeometry();
+        resize(templateSize.boundedTo(available.size() - kFrameAllowance));
+        move(available.center() - rect().center());
+    } else {
+        resize(templateSize);
+    }
     LayoutControls(width(), height());
     hintTimer.setInterval(kHintPeriodMs);
     connect(&hintTimer, &QTimer::timeout, this,

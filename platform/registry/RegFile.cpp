@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdio>
-#include <sstream>
+#include <string_view>
 
 namespace registry {
 
@@ -23,7 +24,7 @@ std::string EscapeText(const std::string& text) {
 
 // Reads a quoted string starting at `pos` (which holds the opening quote); leaves `pos`
 // after the closing quote.
-bool ReadQuoted(const std::string& line, size_t& pos, std::string& out) {
+bool ReadQuoted(std::string_view line, size_t& pos, std::string& out) {
     if (pos >= line.size() || line[pos] != '"') return false;
     out.clear();
     for (++pos; pos < line.size(); ++pos) {
@@ -41,64 +42,94 @@ bool ReadQuoted(const std::string& line, size_t& pos, std::string& out) {
     return false;
 }
 
-bool ParseHexBytes(const std::string& text, std::vector<BYTE>& out) {
+// A whole run of hex digits as a number of type T; false for anything else in it (signs,
+// spaces, "0x"), for no digits and for a number T cannot hold.
+template <class T>
+bool ParseHexNumber(std::string_view digits, T& value) {
+    const char* end = digits.data() + digits.size();
+    const auto [stop, error] = std::from_chars(digits.data(), end, value, 16);
+    return !digits.empty() && error == std::errc() && stop == end;
+}
+
+// Bytes of two hex digits each, separated by commas; spaces may stand anywhere.
+bool ParseHexBytes(std::string_view text, std::vector<BYTE>& out) {
     out.clear();
     std::string digits;
+    const auto endByte = [&] {
+        BYTE byte = 0;
+        if (digits.size() != 2 || !ParseHexNumber(digits, byte)) return false;
+        out.push_back(byte);
+        digits.clear();
+        return true;
+    };
     for (char c : text) {
         if (std::isxdigit(static_cast<unsigned char>(c))) {
+            if (digits.size() == 2) return false;
             digits += c;
         } else if (c == ',') {
-            if (digits.size() != 2) return false;
-            out.push_back(static_cast<BYTE>(std::stoul(digits, nullptr, 16)));
-            digits.clear();
+            if (!endByte()) return false;
         } else if (!std::isspace(static_cast<unsigned char>(c))) {
             return false;
         }
     }
-    if (digits.empty()) return true;  // nothing, or a trailing comma
-    if (digits.size() != 2) return false;
-    out.push_back(static_cast<BYTE>(std::stoul(digits, nullptr, 16)));
-    return true;
+    return digits.empty() || endByte();  // nothing, or a trailing comma, ends cleanly
 }
 
-bool ParseData(const std::string& text, DWORD& type, std::vector<BYTE>& data) {
+bool ParseData(std::string_view text, DWORD& type, std::vector<BYTE>& data) {
     if (!text.empty() && text[0] == '"') {
         size_t pos = 0;
         std::string value;
         if (!ReadQuoted(text, pos, value) ||
-            text.find_first_not_of(" \t", pos) != std::string::npos)
+            text.find_first_not_of(" \t", pos) != std::string_view::npos)
             return false;
         type = REG_SZ;
         data.assign(value.begin(), value.end());
         return true;
     }
-    if (text.rfind("dword:", 0) == 0) {
-        const std::string digits = text.substr(6);
-        if (digits.size() != 8 || !std::all_of(digits.begin(), digits.end(), [](char c) {
-                return std::isxdigit(static_cast<unsigned char>(c));
-            }))
-            return false;
-        const DWORD value = static_cast<DWORD>(std::stoul(digits, nullptr, 16));
+    if (text.starts_with("dword:")) {
+        const std::string_view digits = text.substr(6);
+        DWORD value = 0;
+        if (digits.size() != 8 || !ParseHexNumber(digits, value)) return false;
         type = REG_DWORD;
         data = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
                 static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
         return true;
     }
-    if (text.rfind("hex:", 0) == 0) {
+    if (text.starts_with("hex:")) {
         type = REG_BINARY;
         return ParseHexBytes(text.substr(4), data);
     }
-    if (text.rfind("hex(", 0) == 0) {
+    if (text.starts_with("hex(")) {
+        // A type wider than 32 bits makes the line damaged.
         const size_t close = text.find("):");
-        if (close == std::string::npos || close == 4) return false;
-        const std::string typeDigits = text.substr(4, close - 4);
-        if (!std::all_of(typeDigits.begin(), typeDigits.end(),
-                         [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
-            return false;
-        type = static_cast<DWORD>(std::stoul(typeDigits, nullptr, 16));
-        return ParseHexBytes(text.substr(close + 2), data);
+        return close != std::string_view::npos && ParseHexNumber(text.substr(4, close - 4), type) &&
+               ParseHexBytes(text.substr(close + 2), data);
     }
     return false;
+}
+
+// Reads the value name at the start of a value line ("@" or a quoted name); leaves `pos`
+// after it.
+bool ReadValueName(std::string_view line, size_t& pos, std::string& name) {
+    name.clear();
+    if (!line.empty() && line[0] == '@') {
+        pos = 1;
+        return true;
+    }
+    pos = 0;
+    return ReadQuoted(line, pos, name);
+}
+
+// Whether a value line goes on in the next line: hex data ending in a backslash. Only the
+// data counts, so a name or a text holding "=hex" and ending in a backslash stays one line.
+bool ContinuesOnNextLine(std::string_view line) {
+    if (line.empty() || line.back() != '\\') return false;
+    const size_t start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return false;
+    line.remove_prefix(start);
+    std::string name;
+    size_t pos = 0;
+    return ReadValueName(line, pos, name) && line.substr(pos).starts_with("=hex");
 }
 
 std::string HexBytes(const std::vector<BYTE>& data) {
@@ -135,13 +166,21 @@ std::string FormatValue(const RegValue& value) {
     return line;
 }
 
+void SerializeSection(const RegKey& key, const std::string& path, std::string& out) {
+    out += "\n[" + path + "]\n";
+    for (const RegValue& value : key.values) out += FormatValue(value) + "\n";
+}
+
 void SerializeKey(const RegKey& key, const std::string& path, bool volatilePart, std::string& out) {
-    if (key.isVolatile == volatilePart && !path.empty()) {
-        out += "\n[" + path + "]\n";
-        for (const RegValue& value : key.values) out += FormatValue(value) + "\n";
-    }
+    if (key.isVolatile == volatilePart) SerializeSection(key, path, out);
     for (const auto& [lower, child] : key.children)
         SerializeKey(*child, path + "\\" + child->name, volatilePart, out);
+}
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+        return std::tolower(x) == std::tolower(y);
+    });
 }
 
 }  // namespace
@@ -152,12 +191,13 @@ std::string LowerCase(std::string text) {
     return text;
 }
 
-std::vector<std::string> SplitKeyPath(const std::string& path) {
+std::vector<std::string> SplitKeyPath(std::string_view path) {
     std::vector<std::string> parts;
-    std::string part;
-    std::istringstream stream(path);
-    while (std::getline(stream, part, '\\'))
-        if (!part.empty()) parts.push_back(part);
+    while (!path.empty()) {
+        const size_t end = std::min(path.find('\\'), path.size());
+        if (end > 0) parts.emplace_back(path.substr(0, end));
+        path.remove_prefix(std::min(end + 1, path.size()));
+    }
     return parts;
 }
 
@@ -177,9 +217,8 @@ RegKey& RegKey::AddChild(const std::string& childName, bool childVolatile) {
 }
 
 RegValue* RegKey::Value(const std::string& valueName) {
-    const std::string lower = LowerCase(valueName);
     for (RegValue& value : values)
-        if (LowerCase(value.name) == lower) return &value;
+        if (EqualIgnoringCase(value.name, valueName)) return &value;
     return nullptr;
 }
 
@@ -194,9 +233,9 @@ void RegKey::SetValue(const std::string& valueName, DWORD type, std::vector<BYTE
 }
 
 bool RegKey::DeleteValue(const std::string& valueName) {
-    const std::string lower = LowerCase(valueName);
-    auto found = std::find_if(values.begin(), values.end(),
-                              [&](const RegValue& v) { return LowerCase(v.name) == lower; });
+    auto found = std::find_if(values.begin(), values.end(), [&](const RegValue& v) {
+        return EqualIgnoringCase(v.name, valueName);
+    });
     if (found == values.end()) return false;
     values.erase(found);
     return true;
@@ -207,27 +246,32 @@ bool ParseRegText(const std::string& text, const std::string& rootName, RegKey& 
     bool intact = true;
     bool sawHeader = false;
     RegKey* current = nullptr;
-    std::istringstream stream(text);
-    std::string line;
-    std::string pending;  // a hex line continued with a trailing backslash
-    bool firstLine = true;
-    while (std::getline(stream, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (firstLine && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
-        firstLine = false;
+    std::string pending;  // a hex value line continued with a trailing backslash
+    std::string joined;   // the last continued line, whole
+    for (size_t next = 0; next < text.size();) {
+        const size_t end = std::min(text.find('\n', next), text.size());
+        std::string_view line(text.data() + next, end - next);
+        if (next == 0 && line.starts_with("\xEF\xBB\xBF")) line.remove_prefix(3);
+        next = end + 1;
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        // Continuations are appended in place, so a long run of them stays linear.
         if (!pending.empty()) {
             const size_t start = line.find_first_not_of(" \t");
-            line = pending + (start == std::string::npos ? "" : line.substr(start));
+            if (start != std::string_view::npos) pending.append(line.substr(start));
+            if (pending.back() == '\\') {
+                pending.pop_back();
+                continue;
+            }
+            joined = std::move(pending);
             pending.clear();
-        }
-        if (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos) {
-            line.pop_back();
-            pending = line;
+            line = joined;
+        } else if (ContinuesOnNextLine(line)) {
+            pending = line.substr(0, line.size() - 1);
             continue;
         }
         const size_t start = line.find_first_not_of(" \t");
-        if (start == std::string::npos || line[start] == ';') continue;
-        line.erase(0, start);
+        if (start == std::string_view::npos || line[start] == ';') continue;
+        line.remove_prefix(start);
         if (line == kHeader || line == "REGEDIT4") {
             sawHeader = true;
             continue;
@@ -235,18 +279,18 @@ bool ParseRegText(const std::string& text, const std::string& rootName, RegKey& 
         if (line[0] == '[') {
             current = nullptr;
             const size_t close = line.rfind(']');
-            if (close == std::string::npos ||
-                line.find_first_not_of(" \t", close + 1) != std::string::npos) {
+            if (close == std::string_view::npos ||
+                line.find_first_not_of(" \t", close + 1) != std::string_view::npos) {
                 intact = false;
                 continue;
             }
             std::vector<std::string> parts = SplitKeyPath(line.substr(1, close - 1));
-            if (parts.empty() || parts[0][0] == '-') {
+            if (parts.empty() || parts[0][0] == '-' || parts.size() - 1 > kMaxKeyDepth) {
                 intact = false;
                 continue;
             }
             RegKey* base = nullptr;
-            if (LowerCase(parts[0]) == LowerCase(rootName)) {
+            if (EqualIgnoringCase(parts[0], rootName)) {
                 base = &root;
             } else if (others != nullptr) {
                 RegKey& other = (*others)[parts[0]];
@@ -263,16 +307,10 @@ bool ParseRegText(const std::string& text, const std::string& rootName, RegKey& 
         }
         std::string name;
         size_t pos = 0;
-        if (line[0] == '@') {
-            pos = 1;
-        } else if (!ReadQuoted(line, pos, name)) {
-            intact = false;
-            continue;
-        }
         DWORD type = REG_NONE;
         std::vector<BYTE> data;
-        if (current == nullptr || pos >= line.size() || line[pos] != '=' ||
-            !ParseData(line.substr(pos + 1), type, data)) {
+        if (current == nullptr || !ReadValueName(line, pos, name) || pos >= line.size() ||
+            line[pos] != '=' || !ParseData(line.substr(pos + 1), type, data)) {
             intact = false;
             continue;
         }
@@ -283,6 +321,9 @@ bool ParseRegText(const std::string& text, const std::string& rootName, RegKey& 
 
 std::string SerializeRegText(const RegKey& root, const std::string& rootName, bool volatilePart) {
     std::string out = std::string(kHeader) + "\n";
+    // The root's own section only when it holds values, as an export shows it.
+    if (!root.values.empty() && root.isVolatile == volatilePart)
+        SerializeSection(root, rootName, out);
     for (const auto& [lower, child] : root.children)
         SerializeKey(*child, rootName + "\\" + child->name, volatilePart, out);
     return out;

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/registry/Registry.h"
@@ -31,12 +32,17 @@ struct RegKey {
 };
 
 std::string LowerCase(std::string text);
-std::vector<std::string> SplitKeyPath(const std::string& path);
+std::vector<std::string> SplitKeyPath(std::string_view path);
+
+// Deepest key below a root a file may name (as on Windows); a deeper key makes its line
+// damaged, which keeps the tree's recursive walks within the stack.
+inline constexpr size_t kMaxKeyDepth = 512;
 
 // Parses .reg text. Keys of root `rootName` go below `root`; keys created by this text are
 // marked `markVolatile`. Keys of other roots go to `others` (by root name) when it is
 // given and count as damage when it is not. Returns false when any line could not be
-// understood; everything that could be understood is kept.
+// understood; everything that could be understood is kept. No text makes it throw (only
+// running out of memory does).
 bool ParseRegText(const std::string& text, const std::string& rootName, RegKey& root,
                   bool markVolatile, std::map<std::string, RegKey>* others = nullptr);
 

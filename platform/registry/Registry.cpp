@@ -189,10 +189,10 @@ LONG ReplaceFile(const std::string& path, const std::string& text) {
 
 // Keeps a copy of a damaged file before its first rewrite, under a name not yet used.
 void KeepDamagedCopy(const std::string& path) {
+    std::error_code ignored;  // a copy that cannot be made must not stop the write
     std::string backup = path + ".bad";
-    for (int n = 1; fs::exists(backup) && n < 1000; ++n)
+    for (int n = 1; fs::exists(backup, ignored) && n < 1000; ++n)
         backup = path + ".bad." + std::to_string(n);
-    std::error_code ignored;
     fs::copy_file(path, backup, fs::copy_options::skip_existing, ignored);
 }
 

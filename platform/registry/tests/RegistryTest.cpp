@@ -205,6 +205,7 @@ TEST_F(RegistryTest, DamagedFileIsReadAsFarAsPossibleAndKeptBeforeRewrite) {
         "[HKEY_CURRENT_USER\\software\\Skelvane\\using\\system]\n"
         "\"moviesizemax\"=dword:00000020\n"
         "\"broken\"=dword:zz\n"
+        "\"x\"=hex(11111111111111111):00\n"  // a type beyond 32 bits
         "garbage without quotes\n"
         "\"resourcespath\"=\"/home/me/Pictures\"\n"
         "[HKEY_CURRENT_USER\\software\\half\n";
@@ -217,6 +218,12 @@ TEST_F(RegistryTest, DamagedFileIsReadAsFarAsPossibleAndKeptBeforeRewrite) {
                            KEY_ALL_ACCESS, &key),
               ERROR_SUCCESS);
     EXPECT_EQ(GetText(key, "resourcespath"), "/home/me/Pictures");
+    DWORD number = 0, size = sizeof(number);
+    EXPECT_EQ(RegQueryValueEx(key, "moviesizemax", nullptr, nullptr,
+                              reinterpret_cast<BYTE*>(&number), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(number, 0x20u);
+    EXPECT_EQ(RegQueryValueEx(key, "x", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(fs::exists(hive + ".bad"));  // reading alone changes nothing
 
     ASSERT_EQ(SetText(key, "language", "x"), ERROR_SUCCESS);

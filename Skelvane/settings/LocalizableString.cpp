@@ -69,6 +69,21 @@ bool ParseLanguageLine(const std::string& line, std::string& key, std::string& v
     return true;
 }
 
+bool ReadLanguageTable(std::FILE* file, std::map<std::string, std::string>& table) {
+    std::string line;
+    std::string key;
+    std::string value;
+    for (LineResult result = ReadLine(file, line); result != LineResult::kEnd;
+         result = ReadLine(file, line)) {
+        if (result == LineResult::kTooLong) continue;
+        Trace("read string value =", line);
+        if (!ParseLanguageLine(line, key, value)) continue;
+        // The first definition of a key wins.
+        if (table.emplace(key, value).second) Trace("insert key =", key, " value=", value);
+    }
+    return std::ferror(file) == 0;
+}
+
 std::string GetLocalizedString(const std::string& key, const std::string& defaultText) {
     const int32_t position = CSettingParamManage::Instance()->GetCurrent().GetLanguageIndex();
     CLocalizableString* strings = CLocalizableString::Instance();
@@ -128,17 +143,6 @@ std::string CLocalizableString::LoadLocked(const std::string& installFolder) {
         Trace("Failure to open lanuage file");
         return "Fail to open " + path;
     }
-    std::string line;
-    std::string key;
-    std::string value;
-    for (LineResult result = ReadLine(file.get(), line); result != LineResult::kEnd;
-         result = ReadLine(file.get(), line)) {
-        if (result == LineResult::kTooLong) continue;
-        Trace("read string value =", line);
-        if (!ParseLanguageLine(line, key, value)) continue;
-        // The first definition of a key wins.
-        if (table_.emplace(key, value).second) Trace("insert key =", key, " value=", value);
-    }
-    if (std::ferror(file.get())) Trace("Happen to exception");
+    if (!ReadLanguageTable(file.get(), table_)) Trace("Happen to exception");
     return table_.empty() ? "Faiure to get language string" : "";
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <string>
@@ -23,6 +24,12 @@ inline constexpr size_t kMaxLanguageLineBytes = 999;
 // every "@" turned into "s" (so "%@" reads as "%s"). No escapes. False when the line
 // gives no entry (also for an empty key or value).
 bool ParseLanguageLine(const std::string& line, std::string& key, std::string& value);
+
+// Adds the entries of an open language file to `table`, line by line to the end of the
+// file; a key already in the table keeps its value. False when reading failed (the lines
+// read before are kept). A line never takes more than the line bound in memory, however
+// long it is.
+bool ReadLanguageTable(std::FILE* file, std::map<std::string, std::string>& table);
 
 class CLocalizableString : public Tolm::Singleton<CLocalizableString> {
     friend class Tolm::Singleton<CLocalizableString>;

@@ -1,6 +1,8 @@
 // skelvane-camsim: a stand-in for the wireless camera. Serves a Motion-JPEG test picture at
 // http://ADDRESS:PORT/?action=stream and reports button presses on TCP port 5000 of the same
-// address by sending one byte 'e' to every connected client.
+// address by sending one byte 'e' to every connected client. Options make it misbehave as
+// cameras may (stop sending, change the picture size, send a huge picture) and log when each
+// picture was sent, so a viewer's delay can be measured.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -42,6 +44,12 @@ struct Options {
     double fps = 30;
     double buttonEvery = 0;
     camsim::Pattern pattern = camsim::Pattern::kQuadrants;
+    double stopAfter = 0;  // seconds after start when sending stops; 0: never
+    std::string sendLog;
+    int alternateWidth = 0;  // odd pictures have this size when set
+    int alternateHeight = 0;
+    int plainWidth = 0;  // when set, a plain grey picture of this size is sent instead
+    int plainHeight = 0;
 };
 
 int signalPipe[2] = {-1, -1};
@@ -56,9 +64,22 @@ void PrintUsage() {
     fprintf(stderr,
             "usage: skelvane-camsim [--address A] [--port P] [--size WxH] [--fps N]\n"
             "                       [--button-every SECONDS] [--pattern quadrants|detail]\n"
+            "                       [--stop-after SECONDS] [--send-log FILE]\n"
+            "                       [--alternate-size WxH] [--plain-size WxH]\n"
             "  --fps 0 sends pictures as fast as each client takes them (counter modulo %u)\n"
+            "  --stop-after: no picture is sent after that many seconds; connections stay open\n"
+            "  --send-log: one line per picture sent, \"COUNTER NANOSECONDS\" on the monotonic\n"
+            "              clock, taken as the picture starts on its way\n"
+            "  --alternate-size: every odd picture has that size instead\n"
+            "  --plain-size: a plain grey picture of that size, up to 65535x65535, instead of\n"
+            "                the test picture (no counter)\n"
             "  a line on standard input presses the button once\n",
             kUnpacedPictureCount);
+}
+
+bool ParseSize(const char* text, int& width, int& height) {
+    return sscanf(text, "%dx%d", &width, &height) == 2 && width >= 64 && height >= 32 &&
+           width <= 8192 && height <= 8192;
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -81,11 +102,27 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                 return false;
             }
         } else if (name == "--size") {
-            if (sscanf(value, "%dx%d", &options.width, &options.height) != 2 ||
-                options.width < 64 || options.height < 32 || options.width > 8192 ||
-                options.height > 8192) {
+            if (!ParseSize(value, options.width, options.height)) {
                 return false;
             }
+        } else if (name == "--alternate-size") {
+            if (!ParseSize(value, options.alternateWidth, options.alternateHeight)) {
+                return false;
+            }
+        } else if (name == "--plain-size") {
+            // Any size a JPEG can state.
+            if (sscanf(value, "%dx%d", &options.plainWidth, &options.plainHeight) != 2 ||
+                options.plainWidth < 1 || options.plainHeight < 1 || options.plainWidth > 65535 ||
+                options.plainHeight > 65535) {
+                return false;
+            }
+        } else if (name == "--stop-after") {
+            options.stopAfter = strtod(value, &end);
+            if (*end != '\0' || options.stopAfter <= 0) {
+                return false;
+            }
+        } else if (name == "--send-log") {
+            options.sendLog = value;
         } else if (name == "--fps") {
             options.fps = strtod(value, &end);
             if (*end != '\0' || options.fps < 0) {
@@ -164,6 +201,37 @@ bool SendAll(int fd, const char* data, size_t size) {
 }
 
 using Jpeg = std::shared_ptr<const std::string>;
+using Clock = std::chrono::steady_clock;
+
+// One line per picture sent: its counter and the monotonic clock in nanoseconds, which other
+// processes on the machine read alike.
+class SendLog {
+public:
+    bool Open(const std::string& path) {
+        file_ = fopen(path.c_str(), "w");
+        return file_ != nullptr;
+    }
+    ~SendLog() {
+        if (file_ != nullptr) {
+            fclose(file_);
+        }
+    }
+    void Record(uint32_t counter) {
+        if (file_ == nullptr) {
+            return;
+        }
+        const long long nanoseconds =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+                .count();
+        std::lock_guard<std::mutex> guard(lock_);
+        fprintf(file_, "%u %lld\n", counter, nanoseconds);
+        fflush(file_);
+    }
+
+private:
+    FILE* file_ = nullptr;
+    std::mutex lock_;
+};
 
 // Hands the current picture to every client: paced pictures come from a producer thread at
 // the frame rate; unpaced ones from a ring encoded ahead.
@@ -172,7 +240,12 @@ public:
     PictureSource(const Options& options, std::atomic<bool>& stopping)
         : options_(options),
           stopping_(stopping),
-          picture_(options.width, options.height, options.pattern) {}
+          picture_(options.width, options.height, options.pattern) {
+        if (options.alternateWidth > 0) {
+            alternate_ = std::make_unique<camsim::TestPicture>(
+                options.alternateWidth, options.alternateHeight, options.pattern);
+        }
+    }
 
     ~PictureSource() {
         changed_.notify_all();
@@ -182,9 +255,17 @@ public:
     }
 
     bool Start() {
+        if (options_.plainWidth > 0) {
+            plain_ = std::make_shared<const std::string>(
+                camsim::EncodePlain(options_.plainWidth, options_.plainHeight));
+        }
+        stopAt_ = options_.stopAfter > 0
+                      ? Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                           std::chrono::duration<double>(options_.stopAfter))
+                      : Clock::time_point::max();
         if (options_.fps == 0) {
             for (uint32_t i = 0; i < kUnpacedPictureCount; ++i) {
-                auto jpeg = std::make_shared<const std::string>(picture_.Encode(i));
+                Jpeg jpeg = Encode(i);
                 if (jpeg->empty()) {
                     return false;
                 }
@@ -192,24 +273,35 @@ public:
             }
             return true;
         }
-        if (picture_.Encode(0).empty()) {
+        if (Encode(0)->empty()) {
             return false;
         }
         producer_ = std::thread(&PictureSource::Produce, this);
         return true;
     }
 
-    // The picture after `sequence`; waits for it when paced. Null when stopping.
-    Jpeg Next(uint64_t& sequence) {
+    // The picture after `sequence` and the counter it shows; waits for it when paced. Null
+    // when stopping.
+    Jpeg Next(uint64_t& sequence, uint32_t& counter) {
         if (!ring_.empty()) {
-            return stopping_ ? nullptr : ring_[sequence++ % ring_.size()];
+            if (Clock::now() >= stopAt_) {
+                WaitForStop();
+            }
+            if (stopping_) {
+                return nullptr;
+            }
+            counter = static_cast<uint32_t>(sequence % ring_.size());
+            return ring_[sequence++ % ring_.size()];
         }
         std::unique_lock<std::mutex> guard(lock_);
-        changed_.wait(guard,
-                      [&] { return stopping_ || (current_ && currentSequence_ >= sequence); });
+        changed_.wait(guard, [&] {
+            return stopping_ ||
+                   (current_ && currentSequence_ >= sequence && Clock::now() < stopAt_);
+        });
         if (stopping_) {
             return nullptr;
         }
+        counter = static_cast<uint32_t>(currentSequence_);
         sequence = currentSequence_ + 1;
         return current_;
     }
@@ -221,12 +313,25 @@ public:
     }
 
 private:
+    Jpeg Encode(uint32_t counter) {
+        if (plain_) {
+            return plain_;
+        }
+        camsim::TestPicture& picture = alternate_ && counter % 2 == 1 ? *alternate_ : picture_;
+        return std::make_shared<const std::string>(picture.Encode(counter));
+    }
+
+    void WaitForStop() {
+        std::unique_lock<std::mutex> guard(lock_);
+        changed_.wait(guard, [&] { return stopping_.load(); });
+    }
+
     void Produce() {
-        auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        auto period = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(1.0 / options_.fps));
-        auto due = std::chrono::steady_clock::now();
-        for (uint32_t counter = 0; !stopping_; ++counter) {
-            auto jpeg = std::make_shared<const std::string>(picture_.Encode(counter));
+        auto due = Clock::now();
+        for (uint32_t counter = 0; !stopping_ && Clock::now() < stopAt_; ++counter) {
+            Jpeg jpeg = Encode(counter);
             {
                 std::lock_guard<std::mutex> guard(lock_);
                 current_ = jpeg;
@@ -242,6 +347,9 @@ private:
     const Options& options_;
     std::atomic<bool>& stopping_;
     camsim::TestPicture picture_;
+    std::unique_ptr<camsim::TestPicture> alternate_;
+    Jpeg plain_;
+    Clock::time_point stopAt_;
     std::vector<Jpeg> ring_;
     std::thread producer_;
     std::mutex lock_;
@@ -268,7 +376,7 @@ std::string ReadRequestLine(int fd) {
     return head.substr(0, head.find("\r\n"));
 }
 
-void ServeClient(int fd, PictureSource& source, std::atomic<bool>& stopping) {
+void ServeClient(int fd, PictureSource& source, SendLog& log, std::atomic<bool>& stopping) {
     std::string requestLine = ReadRequestLine(fd);
     if (requestLine.rfind("GET /?action=stream ", 0) != 0) {
         const char* notFound =
@@ -291,10 +399,12 @@ void ServeClient(int fd, PictureSource& source, std::atomic<bool>& stopping) {
     }
     uint64_t sequence = 0;
     while (!stopping) {
-        Jpeg jpeg = source.Next(sequence);
+        uint32_t counter = 0;
+        Jpeg jpeg = source.Next(sequence, counter);
         if (!jpeg) {
             return;
         }
+        log.Record(counter);
         char partHead[160];
         int partHeadSize =
             snprintf(partHead, sizeof(partHead),
@@ -345,6 +455,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    SendLog sendLog;
+    if (!options.sendLog.empty() && !sendLog.Open(options.sendLog)) {
+        fprintf(stderr, "skelvane-camsim: cannot write %s: %s\n", options.sendLog.c_str(),
+                strerror(errno));
+        return 1;
+    }
     std::atomic<bool> stopping{false};
     std::list<StreamClient> streamClients;
     std::vector<int> buttonClients;
@@ -357,7 +473,8 @@ int main(int argc, char** argv) {
         printf(
             "skelvane-camsim ready: http://%s:%d/?action=stream, button on %s:%d, %dx%d, %g fps\n",
             options.address.c_str(), options.port, options.address.c_str(), kButtonPort,
-            options.width, options.height, options.fps);
+            options.plainWidth > 0 ? options.plainWidth : options.width,
+            options.plainWidth > 0 ? options.plainHeight : options.height, options.fps);
         fflush(stdout);
 
         auto pressButton = [&buttonClients] {
@@ -399,8 +516,8 @@ int main(int argc, char** argv) {
                 if (fd >= 0) {
                     StreamClient& client = streamClients.emplace_back();
                     client.fd = fd;
-                    client.thread = std::thread([&client, &source, &stopping] {
-                        ServeClient(client.fd, source, stopping);
+                    client.thread = std::thread([&client, &source, &sendLog, &stopping] {
+                        ServeClient(client.fd, source, sendLog, stopping);
                         client.finished = true;
                     });
                 }

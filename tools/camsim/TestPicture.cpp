@@ -1,6 +1,9 @@
 #include "tools/camsim/TestPicture.h"
 
+#include <jpeglib.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "tools/camsim/TestPattern.h"
@@ -18,6 +21,34 @@ constexpr uint16_t kDigitShapes[10] = {
 };
 
 }  // namespace
+
+std::string EncodePlain(int width, int height) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, kJpegQuality, TRUE);
+    info.dct_method = JDCT_IFAST;
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> row(static_cast<size_t>(width) * 3, 128);
+    JSAMPROW rows[1] = {row.data()};
+    while (info.next_scanline < info.image_height) {
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    std::string jpeg(reinterpret_cast<const char*>(buffer), size);
+    jpeg_destroy_compress(&info);
+    free(buffer);
+    return jpeg;
+}
 
 TestPicture::TestPicture(int width, int height, Pattern pattern)
     : width_(width),

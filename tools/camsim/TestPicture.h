@@ -14,6 +14,10 @@ enum class Pattern {
     kDetail,     // quadrant colours with fine texture, closer to a real scene's JPEG size
 };
 
+// A plain grey picture of any size a JPEG can state, encoded row by row so that even a huge
+// one takes little memory to make; empty when encoding failed.
+std::string EncodePlain(int width, int height);
+
 class TestPicture {
 public:
     TestPicture(int width, int height, Pattern pattern);

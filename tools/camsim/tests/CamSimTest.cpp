@@ -7,9 +7,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tools/camsim/CamSimProcess.h"
@@ -54,6 +58,11 @@ public:
             text.append(buffer, static_cast<size_t>(received));
         }
         return true;
+    }
+    // True when nothing arrives for `milliseconds` and the peer has not closed.
+    bool Quiet(int milliseconds) {
+        pollfd waiting{fd_, POLLIN, 0};
+        return poll(&waiting, 1, milliseconds) == 0;
     }
     bool ReadUntil(std::string& text, const std::string& marker, size_t from = 0) {
         while (text.find(marker, from) == std::string::npos) {
@@ -100,6 +109,15 @@ std::vector<uint8_t> DecodeRgb(const std::string& jpeg, int width, int height) {
                                jpeg.size(), rgb.data(), width, 0, height, TJPF_BGR, 0);
     tjDestroy(decoder);
     return result == 0 ? rgb : std::vector<uint8_t>{};
+}
+
+std::pair<int, int> SizeOf(const std::string& jpeg) {
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    tjhandle decoder = tjInitDecompress();
+    tjDecompressHeader3(decoder, reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size(),
+                        &width, &height, &subsampling, &colourspace);
+    tjDestroy(decoder);
+    return {width, height};
 }
 
 void ExpectColour(const uint8_t* bgr, camsim::Rgb expected, const char* corner) {
@@ -167,6 +185,67 @@ TEST(CamSimTest, StreamsPacedPicturesToEveryClientAndPressesTheButtonForEveryLis
     }
 
     EXPECT_EQ(camera.Stop(), 0) << "a clean exit with clients still connected";
+}
+
+TEST(CamSimTest, StopsSendingButKeepsTheConnectionAndLogsEveryPictureSent) {
+    const std::string logPath =
+        (std::filesystem::temp_directory_path() / ("camsim-sends-" + std::to_string(getpid())))
+            .string();
+    CamSimProcess camera({"--address", "127.0.0.77", "--port", "18077", "--size", "320x240",
+                          "--stop-after", "1", "--send-log", logPath});
+    ASSERT_TRUE(camera.Ready());
+    Connection viewer("127.0.0.77", 18077);
+    ASSERT_TRUE(viewer.Send("GET /?action=stream HTTP/1.1\r\n\r\n"));
+    std::string text;
+    std::vector<uint32_t> received;
+    for (std::string jpeg = ReadPart(viewer, text); !jpeg.empty(); jpeg = ReadPart(viewer, text)) {
+        std::vector<uint8_t> bgr = DecodeRgb(jpeg, 320, 240);
+        ASSERT_FALSE(bgr.empty());
+        received.push_back(camsim::ReadFrameCounter(bgr.data(), 320, 240, 320 * 3, false));
+    }
+    // The last read waited 5 s for a part that never came; the connection is still open.
+    EXPECT_TRUE(viewer.Quiet(300));
+    EXPECT_GE(received.size(), 5u);
+    EXPECT_LE(received.size(), 60u) << "about one second of pictures at 30 per second";
+
+    std::ifstream log(logPath);
+    std::vector<uint32_t> logged;
+    uint32_t counter = 0;
+    long long sentAt = 0, previous = 0;
+    while (log >> counter >> sentAt) {
+        logged.push_back(counter);
+        EXPECT_GE(sentAt, previous) << "monotonic nanoseconds";
+        previous = sentAt;
+    }
+    EXPECT_EQ(logged, received);
+    std::remove(logPath.c_str());
+}
+
+TEST(CamSimTest, PictureSizeOptions) {
+    struct SizeCase {
+        const char* name;
+        std::vector<std::string> options;
+        std::vector<std::pair<int, int>> expectedSizes;
+    };
+    const SizeCase cases[] = {
+        {"alternate size for odd pictures",
+         {"--size", "640x480", "--alternate-size", "320x240", "--fps", "0"},
+         {{640, 480}, {320, 240}, {640, 480}}},
+        {"plain picture of a huge size", {"--plain-size", "12000x12000"}, {{12000, 12000}}},
+    };
+    for (const SizeCase& sizeCase : cases) {
+        SCOPED_TRACE(sizeCase.name);
+        std::vector<std::string> arguments = {"--address", "127.0.0.78", "--port", "18078"};
+        arguments.insert(arguments.end(), sizeCase.options.begin(), sizeCase.options.end());
+        CamSimProcess camera(arguments);
+        ASSERT_TRUE(camera.Ready());
+        Connection viewer("127.0.0.78", 18078);
+        ASSERT_TRUE(viewer.Send("GET /?action=stream HTTP/1.1\r\n\r\n"));
+        std::string text;
+        for (const std::pair<int, int>& expected : sizeCase.expectedSizes) {
+            EXPECT_EQ(SizeOf(ReadPart(viewer, text)), expected);
+        }
+    }
 }
 
 TEST(CamSimTest, AnswersOtherRequestsWithNotFound) {

@@ -1,7 +1,10 @@
 #include "Stravo/CFrameManager.h"
 
+#include <algorithm>
+
 CFrameManager::~CFrameManager() {
     Clear();
+    delete[] retired_;
 }
 
 int32_t CFrameManager::GetCount() {
@@ -12,20 +15,30 @@ int32_t CFrameManager::GetCount() {
 void CFrameManager::PushFrame(int32_t width, int32_t height, uint8_t* data, int32_t size) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     if (GetCount() > kMaxQueued - 1) {
-        QueuedFrame oldest;
-        bool owned = false;
-        if (TakeHead(oldest, owned) && owned) {
-            if (oldest.data == lent_) {
-                delete[] retired_;
-                retired_ = oldest.data;
-                lent_ = nullptr;
-            } else {
-                delete[] oldest.data;
-            }
-        }
+        DropHead();
     }
-    if (data != nullptr) {
-        frames_.push_back(QueuedFrame{width, height, data, size});
+    if (data == nullptr) {
+        return;
+    }
+    size = std::max(size, 0);
+    while (!frames_.empty() && bytes_ + size > kMaxQueuedBytes) {
+        DropHead();
+    }
+    frames_.push_back(QueuedFrame{width, height, data, size});
+    bytes_ += size;
+}
+
+void CFrameManager::DropHead() {
+    QueuedFrame oldest = frames_.front();
+    frames_.pop_front();
+    bytes_ -= oldest.size;
+    if (oldest.data == lent_) {
+        // The consumer may still be copying it: freed at its next take.
+        delete[] retired_;
+        retired_ = oldest.data;
+        lent_ = nullptr;
+    } else {
+        delete[] oldest.data;
     }
 }
 
@@ -44,6 +57,16 @@ bool CFrameManager::TakeFrame(QueuedFrame& out, bool& owned) {
     return true;
 }
 
+bool CFrameManager::TakeLiveFrame(QueuedFrame& out, bool& owned) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (GetCount() > kMostWaitingForLive) {
+        while (GetCount() > 1) {
+            DropHead();
+        }
+    }
+    return TakeFrame(out, owned);
+}
+
 bool CFrameManager::TakeHead(QueuedFrame& out, bool& owned) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     if (frames_.empty()) {
@@ -54,6 +77,7 @@ bool CFrameManager::TakeHead(QueuedFrame& out, bool& owned) {
         owned = false;
     } else {
         frames_.pop_front();
+        bytes_ -= out.size;
         owned = true;
     }
     return true;
@@ -61,11 +85,7 @@ bool CFrameManager::TakeHead(QueuedFrame& out, bool& owned) {
 
 void CFrameManager::Clear() {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    for (QueuedFrame& frame : frames_) {
-        delete[] frame.data;
+    while (!frames_.empty()) {
+        DropHead();
     }
-    frames_.clear();
-    delete[] retired_;
-    retired_ = nullptr;
-    lent_ = nullptr;
 }

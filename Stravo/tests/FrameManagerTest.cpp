@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@ struct Take {
     bool expectedResult;
     uint8_t expectedName;  // checked when a picture comes back
     bool expectedOwned;
+    bool live = false;  // TakeLiveFrame instead of TakeFrame
 };
 
 struct QueueCase {
@@ -51,7 +54,9 @@ TEST_P(FrameManagerTest, TakesInOrderAndKeepsTheLastPicture) {
         const Take& take = queueCase.takes[i];
         QueuedFrame frame{-7, -7, nullptr, -7};
         bool owned = false;
-        ASSERT_EQ(queue->TakeFrame(frame, owned), take.expectedResult) << "take " << i;
+        const bool taken =
+            take.live ? queue->TakeLiveFrame(frame, owned) : queue->TakeFrame(frame, owned);
+        ASSERT_EQ(taken, take.expectedResult) << "take " << i;
         if (!take.expectedResult) {
             EXPECT_EQ(frame.width, -7) << "an empty queue writes nothing";
             EXPECT_EQ(frame.data, nullptr);
@@ -93,7 +98,20 @@ INSTANTIATE_TEST_SUITE_P(
         // A push onto 21 pictures frees the oldest and appends: the queue holds 21.
         QueueCase{"PushOnFullDropsOldest", Names(1, 22), false, {{true, 2, true}}, 20},
         QueueCase{"NullPushOnFullOnlyDrops", Names(1, 21), true, {{true, 2, true}}, 19},
-        QueueCase{"NullPushBelowBoundChangesNothing", {1, 2}, true, {{true, 1, true}}, 1}),
+        QueueCase{"NullPushBelowBoundChangesNothing", {1, 2}, true, {{true, 1, true}}, 1},
+        // More than two waiting: the older ones are freed and the newest stays for repeats.
+        QueueCase{"LiveTakeSkipsToTheNewest",
+                  Names(1, 5),
+                  false,
+                  {{true, 5, false, true}, {true, 5, false, true}},
+                  1},
+        QueueCase{"LiveTakeOfAFullQueue", Names(1, 30), false, {{true, 30, false, true}}, 1},
+        QueueCase{"LiveTakeWithTwoWaitingKeepsOrder",
+                  {1, 2},
+                  false,
+                  {{true, 1, true, true}, {true, 2, false, true}},
+                  1},
+        QueueCase{"LiveTakeOfAnEmptyQueue", {}, false, {{false, 0, false, true}}, 0}),
     [](const ::testing::TestParamInfo<QueueCase>& info) { return info.param.name; });
 
 TEST(FrameManagerFlowTest, RepeatedPictureIsHandedOutOnceMoreWhenANewOneArrives) {
@@ -115,26 +133,71 @@ TEST(FrameManagerFlowTest, RepeatedPictureIsHandedOutOnceMoreWhenANewOneArrives)
     CFrameManager::Destroy();
 }
 
-// The consumer copies a lent picture outside the lock. If 21 pushes arrive meanwhile, the
-// picture leaves the queue, but its bytes must stay valid until the consumer takes again.
-TEST(FrameManagerFlowTest, LentPictureSurvivesBeingDroppedUntilTheNextTake) {
-    CFrameManager* queue = CFrameManager::Instance();
-    queue->PushFrame(1, 1, Picture(9), 3);
-    QueuedFrame lent;
-    bool owned = false;
-    ASSERT_TRUE(queue->TakeFrame(lent, owned));
-    ASSERT_FALSE(owned);
-    for (uint8_t name : Names(10, 30)) {
-        queue->PushFrame(1, 1, Picture(name), 3);
-    }
-    EXPECT_EQ(queue->GetCount(), 21);
-    EXPECT_EQ(lent.data[0], 9) << "read after the drop (AddressSanitizer checks the access)";
+// The consumer copies a lent picture outside the lock. If the picture leaves the queue
+// meanwhile, its bytes must stay valid until the consumer takes again.
+TEST(FrameManagerFlowTest, LentPictureSurvivesLeavingTheQueueUntilTheNextTake) {
+    struct Departure {
+        const char* name;
+        std::function<void(CFrameManager*)> action;
+        int32_t expectedCount;
+        uint8_t expectedNext;
+    };
+    const Departure departures[] = {
+        {"21 pushes",
+         [](CFrameManager* queue) {
+             for (uint8_t name : Names(10, 30)) queue->PushFrame(1, 1, Picture(name), 3);
+         },
+         21, 10},
+        {"a push beyond the memory bound",
+         [](CFrameManager* queue) {
+             queue->PushFrame(1, 1, Picture(10), std::numeric_limits<int32_t>::max());
+         },
+         1, 10},
+        {"clear", [](CFrameManager* queue) { queue->Clear(); }, 0, 0},
+    };
+    for (const Departure& departure : departures) {
+        SCOPED_TRACE(departure.name);
+        CFrameManager* queue = CFrameManager::Instance();
+        queue->PushFrame(1, 1, Picture(9), 3);
+        QueuedFrame lent;
+        bool owned = false;
+        ASSERT_TRUE(queue->TakeFrame(lent, owned));
+        ASSERT_FALSE(owned);
+        departure.action(queue);
+        EXPECT_EQ(queue->GetCount(), departure.expectedCount);
+        EXPECT_EQ(lent.data[0], 9) << "read after it left (AddressSanitizer checks the access)";
 
-    QueuedFrame next;
-    ASSERT_TRUE(queue->TakeFrame(next, owned));
-    EXPECT_EQ(next.data[0], 10);
-    EXPECT_TRUE(owned);
-    delete[] next.data;
+        QueuedFrame next;
+        EXPECT_EQ(queue->TakeFrame(next, owned), departure.expectedCount > 0);
+        if (departure.expectedCount > 0) {
+            EXPECT_EQ(next.data[0], departure.expectedNext);
+            if (owned) delete[] next.data;
+        }
+        CFrameManager::Destroy();
+    }
+}
+
+// Large pictures are bounded by their bytes before their count: the oldest go first, the
+// newest is always kept.
+TEST(FrameManagerFlowTest, MemoryBoundDropsTheOldestAndKeepsTheNewest) {
+    CFrameManager* queue = CFrameManager::Instance();
+    // The sizes are what the queue accounts; the bytes behind them are never read here.
+    const auto third = static_cast<int32_t>(CFrameManager::kMaxQueuedBytes / 3);
+    for (uint8_t name : {1, 2, 3}) queue->PushFrame(1, 1, Picture(name), third);
+    EXPECT_EQ(queue->GetCount(), 3) << "exactly at the bound";
+    queue->PushFrame(1, 1, Picture(4), 3);
+    EXPECT_EQ(queue->GetCount(), 3);
+    QueuedFrame frame;
+    bool owned = false;
+    ASSERT_TRUE(queue->TakeFrame(frame, owned));
+    EXPECT_EQ(frame.data[0], 2);
+    delete[] frame.data;
+
+    queue->PushFrame(1, 1, Picture(5), std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(queue->GetCount(), 1);
+    ASSERT_TRUE(queue->TakeFrame(frame, owned));
+    EXPECT_EQ(frame.data[0], 5);
+    EXPECT_FALSE(owned);
     CFrameManager::Destroy();
 }
 

@@ -179,10 +179,12 @@ TEST_F(PreviewWindowTest, PropertyDialogShowsAndChangesTheControls) {
     auto* powerLine = dialog.findChild<QComboBox*>();
     ASSERT_NE(powerLine, nullptr);
     EXPECT_EQ(powerLine->currentText(), "50 Hz");
-    for (QWidget* widget : dialog.findChildren<QWidget*>())
-        if ((qobject_cast<QSpinBox*>(widget) || qobject_cast<QCheckBox*>(widget) ||
-             qobject_cast<QComboBox*>(widget)))
+    for (QWidget* widget : dialog.findChildren<QWidget*>()) {
+        if (qobject_cast<QSpinBox*>(widget) || qobject_cast<QCheckBox*>(widget) ||
+            qobject_cast<QComboBox*>(widget)) {
             EXPECT_FALSE(widget->accessibleName().isEmpty());
+        }
+    }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <system_error>
 
 extern "C" {
@@ -24,6 +26,7 @@ constexpr const char* kUsingSystemKey = "software\\Skelvane\\using\\system";
 constexpr const char* kDefaultSystemKey = "software\\Skelvane\\default\\system";
 constexpr int kUrlBufferSize = 260;
 constexpr int kErrorTextSize = 255;
+constexpr size_t kReadChunkBytes = 64 * 1024;
 // Rows of the queued pictures are padded to 4 bytes, as a device-independent bitmap's are.
 constexpr int kRowAlignment = 4;
 
@@ -44,6 +47,24 @@ void FreePacket(AVPacket* packet) {
 }
 
 }  // namespace
+
+CWifiDevice* CWifiDevice::Acquire() {
+    std::lock_guard<std::mutex> guard(usersLock_);
+    ++users_;
+    return Instance();
+}
+
+void CWifiDevice::Release() {
+    std::lock_guard<std::mutex> guard(usersLock_);
+    if (users_ > 0 && --users_ == 0) {
+        Destroy();
+    }
+}
+
+int32_t CWifiDevice::Users() {
+    std::lock_guard<std::mutex> guard(usersLock_);
+    return users_;
+}
 
 CWifiDevice::~CWifiDevice() {
     StopReceiveThread();
@@ -101,6 +122,8 @@ int CWifiDevice::Open(std::vector<VideoFormat>& formats) {
         formats.push_back(VideoFormat{width_, height_, kFrameRate});
         return 0;
     }
+    // A rebuilt graph must not first show the last picture of a stream that has ended.
+    CFrameManager::Instance()->Clear();
     ReadConfiguration();
     if (!networkStarted_) {
         avformat_network_init();
@@ -185,6 +208,9 @@ bool CWifiDevice::OpenInput(std::string& error) {
         return false;
     }
     av_read_play(demuxer_);
+    // Pictures are read from the connection as they arrive (see ReceiveOnePacket); whatever
+    // the stream analysis read ahead belongs to the past.
+    splitter_.Reset();
     return true;
 }
 
@@ -202,15 +228,27 @@ bool CWifiDevice::PrepareDecoding(std::string& error) {
         return false;
     }
     int result = avcodec_parameters_to_context(decoder_, demuxer_->streams[streamIndex_]->codecpar);
-    if (result >= 0) {
-        result = avcodec_open2(decoder_, codec, nullptr);
-    }
     if (result < 0) {
         error = ErrorText(result);
         return false;
     }
     width_ = decoder_->width;
     height_ = decoder_->height;
+    if (width_ > kMaxPictureSide || height_ > kMaxPictureSide) {
+        char text[96];
+        snprintf(text, sizeof(text), "picture of %dx%d is larger than %dx%d", width_, height_,
+                 kMaxPictureSide, kMaxPictureSide);
+        error = text;
+        return false;
+    }
+    // A later picture of more pixels than that is refused by the decoder before it
+    // allocates anything; one of another size within it is decoded and skipped.
+    decoder_->max_pixels = static_cast<int64_t>(kMaxPictureSide) * kMaxPictureSide;
+    result = avcodec_open2(decoder_, codec, nullptr);
+    if (result < 0) {
+        error = ErrorText(result);
+        return false;
+    }
     if (width_ <= 0 || height_ <= 0 || decoder_->pix_fmt == AV_PIX_FMT_NONE) {
         error = "unknown picture size";
         return false;
@@ -235,24 +273,32 @@ void CWifiDevice::ReleaseDecoding() {
 }
 
 bool CWifiDevice::ReceiveOnePacket() {
-    if (decoder_ == nullptr || demuxer_ == nullptr) {
+    if (decoder_ == nullptr || demuxer_ == nullptr || demuxer_->pb == nullptr) {
         return true;
     }
-    AVPacket* packet = av_packet_alloc();
-    if (packet == nullptr) {
-        return true;
-    }
+    // The connection is read directly rather than through the demuxer, whose splitting
+    // would hold every picture back until the next one begins.
+    readBuffer_.resize(kReadChunkBytes);
     ArmReadWatchdog();
-    int result = av_read_frame(demuxer_, packet);
+    int received =
+        avio_read_partial(demuxer_->pb, readBuffer_.data(), static_cast<int>(readBuffer_.size()));
     DisarmReadWatchdog();
-    if (result < 0) {
-        FreePacket(packet);
-        return result == AVERROR(EAGAIN);
+    if (received < 0) {
+        return received == AVERROR(EAGAIN);
     }
-    if (packet->stream_index != streamIndex_) {
+    splitter_.Append(readBuffer_.data(), static_cast<size_t>(received),
+                     [this](const uint8_t* jpeg, size_t size) { QueuePacket(jpeg, size); });
+    return true;
+}
+
+void CWifiDevice::QueuePacket(const uint8_t* jpeg, size_t size) {
+    AVPacket* packet = av_packet_alloc();
+    if (packet == nullptr || av_new_packet(packet, static_cast<int>(size)) < 0) {
         FreePacket(packet);
-        return true;
+        return;
     }
+    memcpy(packet->data, jpeg, size);
+    packet->stream_index = streamIndex_;
     {
         std::lock_guard<std::mutex> guard(packetLock_);
         // Drop the oldest rather than wait, so the picture stays close to live.
@@ -265,10 +311,9 @@ bool CWifiDevice::ReceiveOnePacket() {
         packetEvent_.Set();
     }
     packetsRead_.fetch_add(1, std::memory_order_relaxed);
-    return true;
 }
 
-void CWifiDevice::DecodeOnePacket() {
+bool CWifiDevice::DecodeOnePacket() {
     AVPacket* packet = nullptr;
     int32_t queued = 0;
     {
@@ -276,7 +321,7 @@ void CWifiDevice::DecodeOnePacket() {
         queued = static_cast<int32_t>(packetQueue_.size());
         sys::DebugTraceF("shengxiashumu count=%d\n", queued);
         if (packetQueue_.empty()) {
-            return;
+            return false;
         }
         packet = packetQueue_.front();
         packetQueue_.pop_front();
@@ -286,17 +331,18 @@ void CWifiDevice::DecodeOnePacket() {
         decodePassObserver_(queued);
     }
     if (decoder_ == nullptr || avcodec_send_packet(decoder_, packet) < 0) {
-        return;
+        return true;
     }
     AVFrame* frame = av_frame_alloc();
     if (frame == nullptr) {
-        return;
+        return true;
     }
     while (avcodec_receive_frame(decoder_, frame) == 0) {
         QueuePicture(*frame);
         av_frame_unref(frame);
     }
     av_frame_free(&frame);
+    return true;
 }
 
 void CWifiDevice::QueuePicture(const AVFrame& frame) {
@@ -384,7 +430,9 @@ void CWifiDevice::DecodeThreadProc() {
     int64_t tick = sys::ProcessClockMs();
     while (decodeRunning_.load(std::memory_order_relaxed)) {
         packetEvent_.Wait(std::chrono::milliseconds(1000));
-        DecodeOnePacket();
+        // One wake may stand for several packets: the event stays set once for all of them.
+        while (decodeRunning_.load(std::memory_order_relaxed) && DecodeOnePacket()) {
+        }
         int64_t now = sys::ProcessClockMs();
         if (now - tick > 0) {
             sys::DebugTraceF("decode FPS = %d\n", static_cast<int>(1000 / (now - tick)));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Stravo/AutoResetEvent.h"
+#include "Stravo/JpegSplitter.h"
 #include "Stravo/VideoFormat.h"
 #include "common/Singleton.h"
 
@@ -28,10 +29,13 @@ class CWifiDevice : public Tolm::Singleton<CWifiDevice> {
     friend class Tolm::Singleton<CWifiDevice>;
 
 public:
-    static constexpr uint32_t kDefaultAddress = (198u << 24) | (168u << 16) | (5u << 8) | 1u;
+    static constexpr uint32_t kDefaultAddress = (192u << 24) | (168u << 16) | (5u << 8) | 1u;
     static constexpr int32_t kDefaultPort = 8080;
     static constexpr int32_t kFrameRate = 30;
     static constexpr size_t kMaxQueuedPackets = 3;
+    // Larger pictures are refused when the stream opens, and not decoded at all later: a
+    // camera's word alone must not make the reader allocate gigabytes.
+    static constexpr int32_t kMaxPictureSide = 8192;
     // A read that waits longer than this counts as a lost stream.
     static constexpr std::chrono::milliseconds kReadTimeout{5000};
     static constexpr std::chrono::milliseconds kFirstReconnectDelay{1000};
@@ -46,22 +50,31 @@ public:
 
     ~CWifiDevice() override;
 
+    // Filter objects share the one reader: each takes it with Acquire and gives it back with
+    // Release; the last Release destroys it, which stops the threads and closes the stream.
+    static CWifiDevice* Acquire();
+    static void Release();
+    static int32_t Users();
+
     // Loads the camera's address and port from the settings tree: the "using" key when it
     // opens, else the "default" key. Returns false when a key or value was missing; the
-    // defaults 198.168.5.1 and 8080 then stay for whatever was not read.
+    // defaults 192.168.5.1 and 8080 then stay for whatever was not read.
     bool ReadConfiguration();
 
-    // Connects and starts both threads; appends the stream's format {width, height, 30} to
-    // `formats`. Returns 0 when the stream runs, 1 when it could not be opened (after
-    // printing "error =..." on standard output); `formats` is then left alone. On a reader
-    // that is already open it only appends the known format.
+    // Empties the frame queue of an earlier stream's pictures, connects and starts both
+    // threads; appends the stream's format {width, height, 30} to `formats`. Returns 0 when
+    // the stream runs, 1 when it could not be opened (after printing "error =..." on
+    // standard output); `formats` is then left alone. On a reader that is already open it
+    // only appends the known format.
     int Open(std::vector<VideoFormat>& formats);
     bool IsOpen() const;
 
-    // One pass of the receive thread; false when the read failed, i.e. the stream is lost.
+    // One pass of the receive thread: reads what the stream has and queues every picture it
+    // completes as a packet. False when the read failed, i.e. the stream is lost.
     bool ReceiveOnePacket();
-    // One pass of the decode thread: decodes the oldest queued packet, if any.
-    void DecodeOnePacket();
+    // One pass of the decode thread: decodes the oldest queued packet. False when there was
+    // none.
+    bool DecodeOnePacket();
 
     void StartReceiveThread();
     void StartDecodeThread();
@@ -87,6 +100,7 @@ private:
     void CloseInput();
     bool PrepareDecoding(std::string& error);
     void ReleaseDecoding();
+    void QueuePacket(const uint8_t* jpeg, size_t size);
     void QueuePicture(const AVFrame& frame);
     void ReceiveThreadProc();
     void DecodeThreadProc();
@@ -113,6 +127,9 @@ private:
     std::atomic<bool> decodeRunning_{false};
     std::thread decodeThread_;
 
+    CJpegSplitter splitter_;  // receive thread only
+    std::vector<uint8_t> readBuffer_;
+
     std::mutex packetLock_;
     std::list<AVPacket*> packetQueue_;
     AutoResetEvent packetEvent_;
@@ -130,4 +147,7 @@ private:
     std::atomic<uint64_t> packetsDropped_{0};
     std::atomic<uint64_t> picturesQueued_{0};
     std::atomic<uint64_t> reconnects_{0};
+
+    static inline std::mutex usersLock_;
+    static inline int32_t users_ = 0;
 };

@@ -20,6 +20,10 @@ constexpr LONG kDefaultHeight = 480;
 constexpr DWORD kBitmapHeaderSize = sizeof(BITMAPINFOHEADER);
 constexpr REFERENCE_TIME kOneSecond = 10000000;
 
+// The pins of all filters take from the one frame queue. A picture lent by the queue is
+// only safe until the next take, so pins take and copy one at a time.
+std::mutex gTakeLock;
+
 // The video format block of a type, when it has one large enough to read.
 VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& type) {
     if (type.pbFormat == nullptr || type.cbFormat < sizeof(VIDEOINFOHEADER)) return nullptr;
@@ -31,7 +35,11 @@ VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& type) {
 // ---------------------------------------------------------------------------------------
 CVideoFormatList::CVideoFormatList() : subtype_(MEDIASUBTYPE_RGB24), compression_(BI_RGB) {
     // The result only tells whether the stream opened; an empty list says the same.
-    CWifiDevice::Instance()->Open(entries_);
+    CWifiDevice::Acquire()->Open(entries_);
+}
+
+CVideoFormatList::~CVideoFormatList() {
+    CWifiDevice::Release();
 }
 
 bool CVideoFormatList::FillFormat(int position, VIDEOINFOHEADER* info) const {
@@ -171,9 +179,10 @@ HRESULT CStravoPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES
 }
 
 bool CStravoPin::CopyNextFrame(BYTE* buffer, ULONG& length) {
+    std::lock_guard<std::mutex> take(gTakeLock);
     QueuedFrame frame;
     bool owned = false;
-    if (!CFrameManager::Instance()->TakeFrame(frame, owned)) return false;
+    if (!CFrameManager::Instance()->TakeLiveFrame(frame, owned)) return false;
     const bool copied = frame.data != nullptr;
     if (copied) {
         const ULONG size = std::min(static_cast<ULONG>(std::max(frame.size, 0)), length);
@@ -200,6 +209,9 @@ HRESULT CStravoPin::FillBuffer(IMediaSample* pSample) {
         firstPictureAwaited_ = true;
         WaitForPicture(std::chrono::milliseconds(kFirstPictureWaitMs));
     }
+    // The pace is kept before the picture is taken, not after: the sample then leaves with
+    // the newest picture instead of one that waited out the pause.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPaceMs));
     BYTE* buffer = nullptr;
     const HRESULT pointer = pSample->GetPointer(&buffer);
     ULONG length = std::min(ConnectionImageSize(), static_cast<ULONG>(pSample->GetSize()));
@@ -220,7 +232,6 @@ HRESULT CStravoPin::FillBuffer(IMediaSample* pSample) {
     if (FAILED(timed)) sys::DebugTraceF("setTime error code %d", timed);
     ++sampleCounter_;
     pSample->SetSyncPoint(TRUE);
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPaceMs));
     return S_OK;
 }
 
@@ -329,10 +340,11 @@ CStravoFilter::CStravoFilter(LPUNKNOWN pUnk, HRESULT* phr)
 }
 
 CStravoFilter::~CStravoFilter() {
-    // Stops the network threads and closes the stream.
-    CWifiDevice::Destroy();
-    delete pin_;
+    // Gives back this filter's share of the stream reader first: the last share stops the
+    // network threads and closes the stream.
     delete formatList_;
+    formatList_ = nullptr;
+    delete pin_;
 }
 
 HRESULT CStravoFilter::QueryInterface(REFIID riid, void** ppv) {

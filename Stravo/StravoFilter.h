@@ -20,8 +20,11 @@ inline constexpr CLSID CLSID_StravoFilter = {
 // the one the stream reader found.
 class CVideoFormatList {
 public:
-    // Opens the camera stream (once per process) and learns its size.
+    // Takes a share of the process's stream reader, opening the camera stream when no other
+    // filter has it open, and learns its size.
     CVideoFormatList();
+    // Gives the share back; the last one closes the stream.
+    ~CVideoFormatList();
     CVideoFormatList(const CVideoFormatList&) = delete;
     CVideoFormatList& operator=(const CVideoFormatList&) = delete;
 
@@ -81,8 +84,9 @@ public:
 private:
     // Bytes of one picture of the connection type; 0 without a video format block.
     DWORD ConnectionImageSize() const;
-    // Copies the oldest queued picture into `buffer`; `length` becomes the bytes copied.
-    // Without a picture the buffer and `length` stay as they are and the result is false.
+    // Copies the next queued picture into `buffer`, skipping to the newest when the camera
+    // has run ahead; `length` becomes the bytes copied. Without a picture the buffer and
+    // `length` stay as they are and the result is false.
     bool CopyNextFrame(BYTE* buffer, ULONG& length);
     // Waits until the frame queue holds a picture, the time is up or the thread is asked
     // to change state.

@@ -3,6 +3,7 @@
 // camera simulator's pictures into a graph with a sample grabber.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -213,10 +214,7 @@ protected:
     }
 
     static void PointCameraAt(const char* address, int port) {
-        CRegistry key;
-        ASSERT_TRUE(key.Create(HKEY_CURRENT_USER, kUsingSystemKey));
-        ASSERT_TRUE(key.WriteDword("wifideviceip", HostOrderAddress(address)));
-        ASSERT_TRUE(key.WriteDword("wifideviceport", static_cast<uint32_t>(port)));
+        ASSERT_TRUE(WriteCameraAddress(address, port));
     }
 
     fs::path root_;
@@ -257,6 +255,34 @@ TEST_F(StravoModuleTest, RegisteredOnceAsWifiDeviceWithoutPathAndGoneAfterUnregi
     CComPtr<IBaseFilter> filter;
     EXPECT_TRUE(FAILED(CoCreateInstance(CLSID_StravoFilter, nullptr, CLSCTX_INPROC_SERVER,
                                         IID_IBaseFilter, reinterpret_cast<void**>(&filter))));
+}
+
+// With no address in the store the module falls back to the camera's own address; the test
+// support stands between it and the network, and never stores such an address itself.
+TEST_F(StravoModuleTest, TestsNeverReachAnAddressOutsideLoopback) {
+    EXPECT_FALSE(WriteCameraAddress("192.168.5.1", kPort));
+    ASSERT_EQ(RunRegsvr({ModulePath()}), 0);
+    ::testing::TestPartResultArray failures;
+    int formats = -1;
+    {
+        ::testing::ScopedFakeTestPartResultReporter intercept(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &failures);
+        CComPtr<IBaseFilter> filter;
+        ASSERT_EQ(CoCreateInstance(CLSID_StravoFilter, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_IBaseFilter, reinterpret_cast<void**>(&filter)),
+                  S_OK);
+        CComPtr<IAMStreamConfig> config;
+        ASSERT_EQ(filter->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)),
+                  S_OK);
+        int size = 0;
+        config->GetNumberOfCapabilities(&formats, &size);
+    }
+    ASSERT_EQ(failures.size(), 1);
+    EXPECT_NE(std::string(failures.GetTestPartResult(0).message()).find("192.168.5.1:8080"),
+              std::string::npos)
+        << failures.GetTestPartResult(0).message();
+    EXPECT_EQ(formats, 0) << "the refused connection leaves the camera unreachable";
+    CoFreeUnusedLibraries();
 }
 
 TEST_F(StravoModuleTest, RegsvrReportsWhatFailed) {

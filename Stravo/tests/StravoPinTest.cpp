@@ -23,6 +23,7 @@ using namespace std::chrono_literals;
 constexpr const char* kOfferAddress = "127.0.0.61";
 constexpr const char* kFormatAddress = "127.0.0.64";
 constexpr const char* kPictureAddress = "127.0.0.65";
+constexpr const char* kSharedAddress = "127.0.0.67";
 // Nothing listens there: the camera is unreachable.
 constexpr const char* kSilentAddress = "127.0.0.63";
 constexpr int kPort = 8080;
@@ -56,6 +57,13 @@ CMediaType VideoType(const GUID& major, const GUID& subtype, LONG width, LONG he
     return type;
 }
 
+// A 640 x 480 picture whose every byte is `value`.
+uint8_t* Picture(BYTE value) {
+    auto* picture = new uint8_t[921600];
+    std::memset(picture, value, 921600);
+    return picture;
+}
+
 CComPtr<IMemAllocator> CommittedAllocator(long bufferSize) {
     HRESULT hr = S_OK;
     auto* allocator = new CMemAllocator("test allocator", nullptr, &hr);
@@ -65,6 +73,34 @@ CComPtr<IMemAllocator> CommittedAllocator(long bufferSize) {
     ALLOCATOR_PROPERTIES actual{};
     if (FAILED(result->SetProperties(&request, &actual)) || FAILED(result->Commit())) return {};
     return result;
+}
+
+// Creates a filter as the class factory does.
+void MakeFilter(CComPtr<IBaseFilter>& filter, CStravoFilter*& stravo, CStravoPin*& pin) {
+    HRESULT hr = S_OK;
+    CUnknown* object = CStravoFilter::CreateInstance(nullptr, &hr);
+    ASSERT_NE(object, nullptr);
+    ASSERT_EQ(hr, S_OK);
+    ASSERT_EQ(
+        object->NonDelegatingQueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&filter)),
+        S_OK);
+    stravo = static_cast<CStravoFilter*>(object);
+    ASSERT_EQ(stravo->GetPinCount(), 1);
+    pin = dynamic_cast<CStravoPin*>(stravo->GetPin(0));
+    ASSERT_NE(pin, nullptr);
+}
+
+// Fills one sample of a connected 640 x 480 pin and reads the simulator's counter from it.
+uint32_t FillAndReadCounter(CStravoPin* pin, IMemAllocator* allocator) {
+    IMediaSample* sample = nullptr;
+    if (allocator->GetBuffer(&sample, nullptr, nullptr, 0) != S_OK) return 0;
+    uint32_t counter = 0;
+    BYTE* data = nullptr;
+    if (pin->FillBuffer(sample) == S_OK && sample->GetPointer(&data) == S_OK) {
+        counter = camsim::ReadFrameCounter(data, 640, 480, 640 * 3, true);
+    }
+    sample->Release();
+    return counter;
 }
 
 class StravoFilterTest : public ::testing::Test {
@@ -78,17 +114,7 @@ protected:
     // Creates the filter as the class factory does, with the camera at `address`.
     void CreateFilter(const char* address) {
         ASSERT_TRUE(store_.PointCameraAt(address, kPort));
-        HRESULT hr = S_OK;
-        CUnknown* object = CStravoFilter::CreateInstance(nullptr, &hr);
-        ASSERT_NE(object, nullptr);
-        ASSERT_EQ(hr, S_OK);
-        ASSERT_EQ(object->NonDelegatingQueryInterface(IID_IBaseFilter,
-                                                      reinterpret_cast<void**>(&filter_)),
-                  S_OK);
-        stravo_ = static_cast<CStravoFilter*>(object);
-        ASSERT_EQ(stravo_->GetPinCount(), 1);
-        pin_ = dynamic_cast<CStravoPin*>(stravo_->GetPin(0));
-        ASSERT_NE(pin_, nullptr);
+        MakeFilter(filter_, stravo_, pin_);
     }
 
     TempStore store_;
@@ -260,6 +286,8 @@ TEST_F(StravoFilterTest, SamplesCarryTheCameraPictureBottomRowFirst) {
 }
 
 TEST_F(StravoFilterTest, UnreachableCameraOffersNothingAndSamplesAreBlackUntilAPicture) {
+    // A picture left from an earlier stream is gone once a new filter opens its stream.
+    CFrameManager::Instance()->PushFrame(640, 480, Picture(0x77), 921600);
     CreateFilter(kSilentAddress);
     EXPECT_EQ(stravo_->FormatList()->FormatCount(), 0);
     CMediaType unused;
@@ -274,30 +302,38 @@ TEST_F(StravoFilterTest, UnreachableCameraOffersNothingAndSamplesAreBlackUntilAP
 
     // The connection type is still the 640 x 480 default: 921600 bytes per picture. Until
     // the first picture, samples are black; afterwards an empty queue leaves the buffer as
-    // it was (the last picture, in a running graph).
+    // it was (the last picture, in a running graph). A camera that ran ahead is skipped to
+    // its newest picture.
     ASSERT_EQ(CFrameManager::Instance()->GetCount(), 0);
     struct FillCase {
         const char* name;
         long bufferSize;
         BYTE before;
-        bool pushPicture;  // one 0x11 picture queued before the sample is filled
-        bool clearQueue;   // the queue emptied before the sample is filled
+        std::vector<BYTE> push;  // pictures, each filled with one byte, queued beforehand
+        bool clearQueue;         // the queue emptied before the sample is filled
         long expectedLength;
         BYTE expectedInImage;
     };
     const FillCase cases[] = {
-        {"no picture yet", 1000000, 0xAB, false, false, 921600, 0x00},
-        {"no picture yet, small buffer", 500000, 0xAB, false, false, 500000, 0x00},
-        {"a picture", 1000000, 0xAB, true, false, 921600, 0x11},
-        {"the same picture again", 1000000, 0xAB, false, false, 921600, 0x11},
-        {"empty queue after a picture", 1000000, 0xCD, false, true, 921600, 0xCD},
+        {"no picture yet", 1000000, 0xAB, {}, false, 921600, 0x00},
+        {"no picture yet, small buffer", 500000, 0xAB, {}, false, 500000, 0x00},
+        {"a picture", 1000000, 0xAB, {0x11}, false, 921600, 0x11},
+        {"the same picture again", 1000000, 0xAB, {}, false, 921600, 0x11},
+        {"three more waiting: the newest", 1000000, 0xAB, {0x21, 0x22, 0x23}, false, 921600, 0x23},
+        {"one more waiting: the repeated one a last time",
+         1000000,
+         0xAB,
+         {0x31},
+         false,
+         921600,
+         0x23},
+        {"then the one that waited", 1000000, 0xAB, {}, false, 921600, 0x31},
+        {"empty queue after a picture", 1000000, 0xCD, {}, true, 921600, 0xCD},
     };
     REFERENCE_TIME expectedStart = 0;
     for (const FillCase& fill : cases) {
-        if (fill.pushPicture) {
-            auto* picture = new uint8_t[921600];
-            std::memset(picture, 0x11, 921600);
-            CFrameManager::Instance()->PushFrame(640, 480, picture, 921600);
+        for (BYTE value : fill.push) {
+            CFrameManager::Instance()->PushFrame(640, 480, Picture(value), 921600);
         }
         if (fill.clearQueue) CFrameManager::Instance()->Clear();
         CComPtr<IMemAllocator> allocator = CommittedAllocator(fill.bufferSize);
@@ -325,6 +361,49 @@ TEST_F(StravoFilterTest, UnreachableCameraOffersNothingAndSamplesAreBlackUntilAP
         sample->Release();
     }
     EXPECT_EQ(pin_->FillBuffer(nullptr), E_POINTER);
+}
+
+// Filters share the one reader: releasing one leaves the other's stream running, releasing
+// the last closes it.
+TEST_F(StravoFilterTest, TwoFiltersShareTheReaderUntilTheLastIsReleased) {
+    CamSimProcess camera(
+        {"--address", kSharedAddress, "--port", std::to_string(kPort), "--fps", "60"});
+    ASSERT_TRUE(camera.Ready());
+    CreateFilter(kSharedAddress);
+    CComPtr<IBaseFilter> secondFilter;
+    CStravoFilter* second = nullptr;
+    CStravoPin* secondPin = nullptr;
+    ASSERT_NO_FATAL_FAILURE(MakeFilter(secondFilter, second, secondPin));
+    EXPECT_EQ(CWifiDevice::Users(), 2);
+    ASSERT_EQ(second->FormatList()->FormatCount(), 1) << "the second shares the open stream";
+    CMediaType offered;
+    ASSERT_EQ(pin_->GetMediaType(0, &offered), S_OK);
+    ASSERT_EQ(pin_->SetMediaType(&offered), S_OK);
+    ASSERT_EQ(secondPin->SetMediaType(&offered), S_OK);
+    CComPtr<IMemAllocator> memory = CommittedAllocator(921600);
+    CComPtr<IMemAllocator> secondMemory = CommittedAllocator(921600);
+    ASSERT_TRUE(memory && secondMemory);
+
+    // Both pins fill at once while pictures arrive: a picture lent to one pin is never freed
+    // under the other's copy (the sanitizers watch).
+    std::thread other([&] {
+        for (int i = 0; i < 15; ++i) FillAndReadCounter(secondPin, secondMemory);
+    });
+    for (int i = 0; i < 15; ++i) FillAndReadCounter(pin_, memory);
+    other.join();
+
+    filter_.Release();
+    EXPECT_EQ(CWifiDevice::Users(), 1);
+    const uint32_t before = FillAndReadCounter(secondPin, secondMemory);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_GT(FillAndReadCounter(secondPin, secondMemory), before)
+        << "the remaining filter still receives new pictures";
+
+    secondFilter.Release();
+    EXPECT_EQ(CWifiDevice::Users(), 0);
+    CFrameManager::Instance()->Clear();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(CFrameManager::Instance()->GetCount(), 0) << "the reader is gone";
 }
 
 TEST_F(StravoFilterTest, PinCategoryAndInterfaceRouting) {

@@ -1,11 +1,14 @@
 // A settings store in a temporary folder, for tests and benchmarks that must not touch the
-// user's own settings.
+// user's own settings. It only ever points the camera at a loopback address: tests and
+// benchmarks never reach another host.
 #pragma once
 
 #include <arpa/inet.h>
 #include <stdlib.h>
+#include <strings.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -18,6 +21,28 @@ inline uint32_t HostOrderAddress(const char* dotted) {
     in_addr address{};
     inet_pton(AF_INET, dotted, &address);
     return ntohl(address.s_addr);
+}
+
+inline bool IsLoopback(uint32_t hostOrderAddress) {
+    return (hostOrderAddress >> 24) == 127;
+}
+
+// Writes a DWORD to the current user's tree of the store in use; an address for the camera
+// outside 127.0.0.0/8 is refused, loudly.
+inline bool WriteStoreDword(const char* key, const char* name, uint32_t value) {
+    if (strcasecmp(name, "wifideviceip") == 0 && !IsLoopback(value)) {
+        fprintf(stderr, "refused: camera address %u.%u.%u.%u is not a loopback address\n",
+                value >> 24, (value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF);
+        return false;
+    }
+    CRegistry writer;
+    return writer.Create(HKEY_CURRENT_USER, key) && writer.WriteDword(name, value);
+}
+
+// Where the reader finds the camera: the "using" tree, as the main program writes it.
+inline bool WriteCameraAddress(const char* address, int port) {
+    return WriteStoreDword(kUsingSystemKey, "wifideviceip", HostOrderAddress(address)) &&
+           WriteStoreDword(kUsingSystemKey, "wifideviceport", static_cast<uint32_t>(port));
 }
 
 class TempStore {
@@ -38,18 +63,13 @@ public:
     TempStore& operator=(const TempStore&) = delete;
 
     bool Write(const char* key, const char* name, uint32_t value) {
-        CRegistry writer;
-        return writer.Create(HKEY_CURRENT_USER, key) && writer.WriteDword(name, value);
+        return WriteStoreDword(key, name, value);
     }
     bool CreateKey(const char* key) {
         CRegistry writer;
         return writer.Create(HKEY_CURRENT_USER, key);
     }
-    // Where the reader finds the camera: the "using" tree, as the main program writes it.
-    bool PointCameraAt(const char* address, int port) {
-        return Write(kUsingSystemKey, "wifideviceip", HostOrderAddress(address)) &&
-               Write(kUsingSystemKey, "wifideviceport", static_cast<uint32_t>(port));
-    }
+    bool PointCameraAt(const char* address, int port) { return WriteCameraAddress(address, port); }
 
 private:
     std::string path_;

@@ -10,8 +10,8 @@
 
 #include "Stravo/CFrameManager.h"
 #include "Stravo/CWifiDevice.h"
-#include "tools/camsim/CamSimProcess.h"
 #include "Stravo/tests/TempStore.h"
+#include "tools/camsim/CamSimProcess.h"
 #include "tools/camsim/TestPattern.h"
 
 namespace {
@@ -57,8 +57,8 @@ struct ConfigurationCase {
 };
 
 TEST(WifiDeviceConfigurationTest, UsingKeyElseDefaultKeyDecidedByWhetherTheKeyOpens) {
-    const uint32_t kCamera = HostOrderAddress("192.168.5.1");
-    const uint32_t kOther = HostOrderAddress("10.1.2.3");
+    const uint32_t kCamera = HostOrderAddress("127.0.0.71");
+    const uint32_t kOther = HostOrderAddress("127.0.0.72");
     const uint32_t kDefault = CWifiDevice::kDefaultAddress;
     const std::vector<ConfigurationCase> cases = {
         {"using key with both values",
@@ -108,14 +108,17 @@ TEST(WifiDeviceConfigurationTest, UsingKeyElseDefaultKeyDecidedByWhetherTheKeyOp
         EXPECT_EQ(device->CameraPort(), configurationCase.expectedPort);
         CWifiDevice::Destroy();
     }
-    EXPECT_EQ(kDefault, HostOrderAddress("198.168.5.1"));
 }
 
+// The built-in address is the camera's own private one (the settings' default); tests never
+// store an address outside loopback, so it is only read here, never connected to.
 TEST_F(WifiDeviceTest, UrlHoldsTheDottedAddressAndPort) {
-    ASSERT_TRUE(store_.PointCameraAt("192.168.5.1", 8080));
     CWifiDevice* device = CWifiDevice::Instance();
-    ASSERT_TRUE(device->ReadConfiguration());
+    EXPECT_FALSE(device->ReadConfiguration());
     EXPECT_EQ(device->StreamUrl(), "http://192.168.5.1:8080/?action=stream");
+    ASSERT_TRUE(store_.PointCameraAt("127.0.0.73", 18073));
+    ASSERT_TRUE(device->ReadConfiguration());
+    EXPECT_EQ(device->StreamUrl(), "http://127.0.0.73:18073/?action=stream");
 }
 
 struct PictureCase {
@@ -258,6 +261,110 @@ TEST_F(WifiDeviceTest, UnreachableCameraPrintsTheErrorAndOffersNoFormat) {
     EXPECT_TRUE(formats.empty());
     EXPECT_EQ(printed.rfind("error =", 0), 0u) << printed;
     EXPECT_FALSE(CWifiDevice::Instance()->IsOpen());
+}
+
+TEST_F(WifiDeviceTest, OpeningAStreamEmptiesTheQueueOfAnEarlierOne) {
+    CFrameManager* queue = CFrameManager::Instance();
+    const auto pushOldPicture = [queue] { queue->PushFrame(1, 1, new uint8_t[3]{7, 7, 7}, 3); };
+
+    pushOldPicture();
+    ASSERT_TRUE(store_.PointCameraAt("127.0.0.74", 18074));  // nothing listens there
+    std::vector<VideoFormat> formats;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(CWifiDevice::Instance()->Open(formats), 1);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(queue->GetCount(), 0) << "an unreachable camera shows nothing old either";
+    CWifiDevice::Destroy();
+
+    CamSimProcess camera(CamSimArguments("127.0.0.75", 18075));
+    ASSERT_TRUE(camera.Ready());
+    ASSERT_TRUE(store_.PointCameraAt("127.0.0.75", 18075));
+    pushOldPicture();
+    ASSERT_EQ(CWifiDevice::Instance()->Open(formats), 0);
+    ASSERT_TRUE(WaitFor([&] { return queue->GetCount() >= 1; }, 10s));
+    QueuedFrame first;
+    bool owned = false;
+    ASSERT_TRUE(queue->TakeFrame(first, owned));
+    EXPECT_EQ(first.width, 640) << "the first picture is the new stream's";
+    if (owned) {
+        delete[] first.data;
+    }
+}
+
+struct LargeSizeCase {
+    const char* name;
+    const char* size;
+    int expectedResult;
+    std::vector<VideoFormat> expectedFormats;
+};
+
+TEST_F(WifiDeviceTest, PicturesAboveTheLargestSizeAreRefusedWhenTheStreamOpens) {
+    const LargeSizeCase cases[] = {
+        {"widest accepted", "8192x16", 0, {{8192, 16, 30}}},
+        {"one column too wide", "8193x16", 1, {}},
+        {"one row too tall", "16x8193", 1, {}},
+        {"12000 x 12000", "12000x12000", 1, {}},
+    };
+    int slot = 0;
+    for (const LargeSizeCase& sizeCase : cases) {
+        SCOPED_TRACE(sizeCase.name);
+        const std::string address = "127.0.0." + std::to_string(80 + slot);
+        const int port = 18080 + slot++;
+        std::vector<std::string> arguments = CamSimArguments(address, port);
+        arguments.insert(arguments.end(), {"--plain-size", sizeCase.size});
+        CamSimProcess camera(arguments);
+        ASSERT_TRUE(camera.Ready());
+        ASSERT_TRUE(store_.PointCameraAt(address.c_str(), port));
+        std::vector<VideoFormat> formats;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(CWifiDevice::Instance()->Open(formats), sizeCase.expectedResult);
+        const std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(formats, sizeCase.expectedFormats);
+        if (sizeCase.expectedResult != 0) {
+            EXPECT_EQ(printed.rfind("error =picture of ", 0), 0u) << printed;
+            EXPECT_NE(printed.find("larger than 8192x8192"), std::string::npos) << printed;
+            EXPECT_FALSE(CWifiDevice::Instance()->IsOpen());
+        }
+        CWifiDevice::Destroy();
+        CFrameManager::Destroy();
+    }
+}
+
+// Every other picture of this camera is larger than the one the stream opened with: those
+// are skipped, and nothing is written past a queued picture (AddressSanitizer watches).
+TEST_F(WifiDeviceTest, PicturesOfAnotherSizeThanTheOpenedOneAreSkipped) {
+    std::vector<std::string> arguments = CamSimArguments("127.0.0.76", 18076, "320x240");
+    arguments.insert(arguments.end(), {"--alternate-size", "640x480", "--fps", "0"});
+    CamSimProcess camera(arguments);
+    ASSERT_TRUE(camera.Ready());
+    ASSERT_TRUE(store_.PointCameraAt("127.0.0.76", 18076));
+    std::vector<VideoFormat> formats;
+    CWifiDevice* device = CWifiDevice::Instance();
+    ASSERT_EQ(device->Open(formats), 0);
+    ASSERT_EQ(formats, (std::vector<VideoFormat>{{320, 240, 30}}));
+    ASSERT_TRUE(WaitFor([&] { return device->GetStatistics().picturesQueued >= 10; }, 10s));
+    device->StopDecodeThread();
+
+    CFrameManager* queue = CFrameManager::Instance();
+    QueuedFrame frame;
+    bool owned = true;
+    int taken = 0;
+    while (owned && queue->TakeFrame(frame, owned)) {
+        ++taken;
+        EXPECT_EQ(frame.width, 320);
+        EXPECT_EQ(frame.height, 240);
+        EXPECT_EQ(frame.size, 320 * 3 * 240);
+        EXPECT_EQ(camsim::ReadFrameCounter(frame.data, 320, 240, 320 * 3, true) % 2, 0u)
+            << "only the even pictures have the opened size";
+        if (owned) {
+            delete[] frame.data;
+        }
+    }
+    EXPECT_GE(taken, 10);
+    const CWifiDevice::Statistics statistics = device->GetStatistics();
+    // At most 3 packets wait undecoded: more decoded than queued means some were skipped.
+    EXPECT_GT(statistics.packetsRead - statistics.packetsDropped, statistics.picturesQueued + 3)
+        << "larger pictures were decoded, and skipped";
 }
 
 uint32_t LatestCounter(CFrameManager* queue) {

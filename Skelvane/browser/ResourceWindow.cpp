@@ -2,6 +2,7 @@
 
 namespace {
 constexpr int kMoreResourcesId = 1001;
+constexpr int kMoreResourcesHeight = 20;
 }
 
 CResourceBrowserView::CResourceBrowserView(QWidget* parent) : QWidget(parent) {
@@ -28,8 +29,8 @@ void CResourceWindow::RefreshTree() {}
 
 void CResourceWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    const QSize wanted = moreResources_->sizeHint();
-    moreResources_->setGeometry(width() - wanted.width(), 0, wanted.width(), wanted.height());
+    // The tree fills the pane above the button; the button spans the bottom 20 pixels.
+    moreResources_->setGeometry(0, height() - kMoreResourcesHeight, width(), kMoreResourcesHeight);
 }
 
 CResourcesBrowserDlg::CResourcesBrowserDlg(QWidget* parent) : QDialog(parent) {

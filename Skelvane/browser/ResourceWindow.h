@@ -1,6 +1,6 @@
-// The media column's panes: the folder tree with its more-resources button (top), the
-// media list (bottom) and the window of all resources the button opens. For now they are
-// empty panes; the folder tree and thumbnails fill them.
+// The media column's panes: the folder tree with its more-resources button (top) and the
+// media list (bottom) that hosts the thumbnail strip. For now they are empty panes; the
+// folder tree and the thumbnails fill them.
 #pragma once
 
 #include <QDialog>

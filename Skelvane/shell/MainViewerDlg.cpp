@@ -32,6 +32,11 @@
 #include "Skelvane/widgets/ImageButton.h"
 #include "platform/sys/Sys.h"
 
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_release(void* addr);
+extern "C" void __tsan_acquire(void* addr);
+#endif
+
 namespace {
 
 constexpr int kHintPeriodMs = 1000;
@@ -584,8 +589,26 @@ int CMainViewerDlg::RunModal() {
 
 // ---- Window events ----
 
+namespace {
+// Qt's event queue hands a posted event to the UI thread under its own lock, which
+// ThreadSanitizer cannot see inside the uninstrumented library; these two tell it.
+void MarkHandedOver([[maybe_unused]] QEvent* event) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(event);
+#endif
+}
+
+void MarkTakenOver([[maybe_unused]] QEvent* event) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(event);
+#endif
+}
+}  // namespace
+
 void CMainViewerDlg::PostEvent(int eventNumber) {
-    QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(eventNumber)));
+    auto* event = new QEvent(static_cast<QEvent::Type>(eventNumber));
+    MarkHandedOver(event);
+    QCoreApplication::postEvent(this, event);
 }
 
 void CMainViewerDlg::RevealFile(const std::string& path) {
@@ -594,6 +617,7 @@ void CMainViewerDlg::RevealFile(const std::string& path) {
 }
 
 bool CMainViewerDlg::event(QEvent* event) {
+    MarkTakenOver(event);
     switch (static_cast<int>(event->type())) {
         case UM_PHOTO_SAVED:
             takePhoto.store(0, std::memory_order_relaxed);
@@ -630,6 +654,7 @@ void CMainViewerDlg::showEvent(QShowEvent* event) {
 // Seen before any widget of the window handles it: Escape and a left double-click leave
 // full screen, and then go their usual way.
 bool CMainViewerDlg::eventFilter(QObject* watched, QEvent* event) {
+    MarkTakenOver(event);
     const QEvent::Type type = event->type();
     if (type != QEvent::KeyPress && type != QEvent::MouseButtonDblClick) return false;
     auto* widget = qobject_cast<QWidget*>(watched);

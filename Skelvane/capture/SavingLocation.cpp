@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string_view>
@@ -278,6 +279,12 @@ bool CSavingLoactionManage::EnsureFolder(const std::string& path) {
 
 bool CSavingLoactionManage::CreateMediaFolders() {
     const CSettingParam current = CSettingParamManage::Instance()->GetCurrent();
+    // The default saving folder is the documents folder, which a new account on this
+    // platform may not have yet; a missing folder the user chose stays an error.
+    if (!current.GetResourcesPath().empty() && current.GetResourcesPath() == sys::DocumentsFolder()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(current.GetResourcesPath(), ignored);
+    }
     return EnsureFolder(current.GetMediaRoot()) && EnsureFolder(current.GetSingleShotsFolder()) &&
            EnsureFolder(current.GetTimedShotsFolder()) && EnsureFolder(current.GetMoviesFolder());
 }

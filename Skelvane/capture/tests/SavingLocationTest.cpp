@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <filesystem>
 
 #include "Skelvane/capture/SavingLocation.h"
@@ -171,6 +172,19 @@ TEST_F(SavingLocationTest, FolderChecksShowThePathAndTheSystemText) {
     EXPECT_FALSE(Locations().NextMovieFile(Movies(), path));
     ASSERT_EQ(boxes_->Texts().size(), 1u);
     EXPECT_EQ(boxes_->Texts()[0], Movies() + "/20160406Not a directory");
+
+    // The documents folder, the default saving folder, is made when a new account lacks it.
+    const std::string documents = folder_ + "/home/Documents";
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    const std::string previousConfigHome = configHome != nullptr ? configHome : "";
+    ASSERT_EQ(setenv("XDG_CONFIG_HOME", (folder_ + "/home/.config").c_str(), 1), 0);
+    ASSERT_EQ(sys::DocumentsFolder(), documents);
+    SetSavingFolder(documents);
+    EXPECT_TRUE(CSavingLoactionManage::CheckSavingFolder());
+    if (configHome != nullptr) setenv("XDG_CONFIG_HOME", previousConfigHome.c_str(), 1);
+    else unsetenv("XDG_CONFIG_HOME");
+    EXPECT_TRUE(std::filesystem::is_directory(documents + "/Skelvane/Movies"));
+    ASSERT_EQ(boxes_->Texts().size(), 1u);
 
     SetSavingFolder(folder_ + "/missing");
     EXPECT_FALSE(CSavingLoactionManage::CheckSavingFolder());

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
@@ -24,10 +25,12 @@
 #include "Skelvane/capture/TextFormat.h"
 #include "Skelvane/capture/TimedShot.h"
 #include "Skelvane/capture/WindowEvents.h"
+#include "Skelvane/settings/AboutDlg.h"
 #include "Skelvane/settings/InstallFolder.h"
 #include "Skelvane/settings/LocalizableString.h"
 #include "Skelvane/settings/SettingParam.h"
 #include "Skelvane/widgets/CollapsibleSplitter.h"
+#include "Skelvane/widgets/DialogUnits.h"
 #include "Skelvane/widgets/DropDownButton.h"
 #include "Skelvane/widgets/ImageButton.h"
 #include "platform/sys/Sys.h"
@@ -50,18 +53,6 @@ constexpr int kFlipWidening = 7;
 constexpr int kFullScreenLeftOverhang = 16;
 const QSize kFrameAllowance(16, 48);
 
-// Dialog units of the window template's 8-point font: 6 pixels per 4 horizontal units,
-// 13 pixels per 8 vertical units, each edge rounded like the platform's MulDiv.
-int DluX(int units) {
-    return (units * 6 + 2) / 4;
-}
-int DluY(int units) {
-    return (units * 13 + 4) / 8;
-}
-QRect DialogRect(int x, int y, int width, int height) {
-    const int left = DluX(x), top = DluY(y);
-    return {left, top, DluX(x + width) - left, DluY(y + height) - top};
-}
 constexpr int kTemplateWidth = 699;
 constexpr int kTemplateHeight = 479;
 
@@ -161,8 +152,8 @@ CMainViewerDlg::CMainViewerDlg(const QString& markName, QWidget* parent) : QDial
     };
     captureVideo.SetSinks(sinks);
 
-    // The window's initialisation, in the design's order. The system menu has no about
-    // item here: the window manager offers no menu of the window to add it to.
+    // The window's initialisation, in the design's order. The window manager offers no
+    // menu of the window to add to, so the about item is in the window's context menu.
     setWindowIcon(ApplicationIcon());
     CreateControls();
     CreateFlipButton();
@@ -245,6 +236,11 @@ void CMainViewerDlg::CreateControls() {
     flipSlot->setGeometry(DialogRect(571, 463, 46, 15));
     flipSlot->hide();
     controls_[kIdFlipSlot] = flipSlot;
+
+    auto* aboutItem = new QAction("关于 Lumivor(&A)...", this);
+    connect(aboutItem, &QAction::triggered, this, [this] { OnCommand(kIdAboutMenuItem); });
+    addAction(aboutItem);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void CMainViewerDlg::CreateFlipButton() {
@@ -434,6 +430,7 @@ void CMainViewerDlg::WarnNoPreview() {
 void CMainViewerDlg::OnDevicesChanged() {
     const size_t before = deviceTable.size();
     captureVideo.EnumerateDevices(deviceTable);
+    if (settingDialog) settingDialog->FillDeviceList();
     if (!deviceTable.empty()) {
         if (before == 0 || IndexOfIdentity(deviceTable, deviceIdentity) < 0) {
             StopAll();
@@ -468,6 +465,7 @@ void CMainViewerDlg::OnCommand(int id) {
         case kIdSettings:
             return SettingsCommand();
         case kIdAbout:
+        case kIdAboutMenuItem:
             return OpenAbout();
         case kIdExit:
             ConfirmExit();
@@ -540,13 +538,24 @@ void CMainViewerDlg::SettingsAccepted() {
     if (IsPreviewing()) SaveDeviceChoice(deviceIdentity);
 }
 
-// The settings dialog lands with its own work; until then the command has nothing to open.
 bool CMainViewerDlg::OpenSettings() {
-    return false;
+    CSettingDlg dialog(*this, this);
+    settingDialog = &dialog;
+    const int result = dialog.RunModal();
+    settingDialog = nullptr;
+    return result == QDialog::Accepted;
 }
 
-// The about box lands with its own work.
-void CMainViewerDlg::OpenAbout() {}
+void CMainViewerDlg::OpenAbout() {
+    CAboutDlg dialog(this);
+    dialog.RunModal();
+}
+
+bool CMainViewerDlg::CaptureBusy() const {
+    return recording.load(std::memory_order_relaxed) != 0 ||
+           timedShotRunning.load(std::memory_order_relaxed) != 0 ||
+           takePhoto.load(std::memory_order_relaxed) != 0;
+}
 
 // The movie writer lands with recording; the calls stay where the recording needs them.
 void CMainViewerDlg::StartMovieFile(const std::string&) {}

@@ -15,6 +15,8 @@
 #include "Skelvane/capture/CaptureVideo.h"
 #include "Skelvane/capture/DeviceChoice.h"
 #include "Skelvane/capture/Resolution.h"
+#include "Skelvane/settings/SettingDlg.h"
+#include "Skelvane/settings/SettingDlgOwner.h"
 #include "platform/v4l2/DeviceMonitor.h"
 
 class QLabel;
@@ -28,6 +30,7 @@ class CPreviewWindow;
 
 // Control and command ids of the window.
 enum ViewerControl : int {
+    kIdAboutMenuItem = 16,
     kIdRecord = 1004,
     kIdExit = 1065,
     kIdSettings = 1069,
@@ -50,7 +53,7 @@ enum ViewerControl : int {
     kIdRotate90Cw = 32783,
 };
 
-class CMainViewerDlg : public QDialog, public ICaptureOwner {
+class CMainViewerDlg : public QDialog, public ICaptureOwner, public ISettingDlgOwner {
     Q_OBJECT
 public:
     // `markName` is the executable's base name: the window carries a property of that
@@ -66,8 +69,8 @@ public:
 
     // Tears the old graph down and previews the requested device; true when it shows live
     // video. A request without a size is given the size the device delivers.
-    bool StartPreview(PreviewRequest request);
-    void ClearPreview();
+    bool StartPreview(PreviewRequest request) override;
+    void ClearPreview() override;
     bool IsPreviewing() const { return !deviceIdentity.empty(); }
     // The remembered device with its stored size, else the first device of a listed vendor.
     void ChooseDevice();
@@ -115,8 +118,15 @@ public:
     CResourceBrowserView* MediaListPane() const { return mediaListPane; }
     bool IsFullScreen() const { return fullScreen; }
     int MarkedMenuItem() const { return markedMenuItem; }
-    const DeviceTable& Devices() const { return deviceTable; }
-    const std::string& DeviceIdentity() const { return deviceIdentity; }
+    const DeviceTable& Devices() const override { return deviceTable; }
+    const std::string& DeviceIdentity() const override { return deviceIdentity; }
+
+    // ISettingDlgOwner: what the open settings dialog reads and starts.
+    const ResolutionList& Resolutions() const override { return resolutionList; }
+    bool CaptureBusy() const override;
+    void TearDownPreview() override { captureVideo.TearDown(); }
+    void ShowDeviceProperties() override { captureVideo.ShowDeviceProperties(); }
+    CSettingDlg* SettingDialog() const { return settingDialog; }
 
     // ICaptureOwner: read and written by the streaming threads without a lock.
     std::atomic<int32_t>& TakePhoto() override { return takePhoto; }
@@ -154,9 +164,11 @@ private:
     void RecordCommand();
     void SettingsCommand();
     void FlipMenuCommand(int id);
-    // Hooks for the dialogs and the movie writer that come later.
+    // The settings dialog and the about box, modal to this window; true when the settings
+    // dialog ended with OK.
     bool OpenSettings();
     void OpenAbout();
+    // Hooks for the movie writer that comes later.
     void StartMovieFile(const std::string& path);
     void StopMovieFile();
     QString StatusText();
@@ -177,7 +189,7 @@ private:
     QLabel* hintLine = nullptr;
     int markedMenuItem = 0;
 
-    QPointer<QDialog> settingDialog;
+    QPointer<CSettingDlg> settingDialog;
     bool fullScreen = false;
     bool mediaColumnWasHidden = false;
     QRect savedWindowRect;

@@ -3,7 +3,7 @@
 
 Usage: drive-window.py STEP [STEP ...]; each step waits up to 20 s for what it needs:
   press=NAME          presses the button, menu item or check box named NAME
-  choose=BOX:ITEM     picks ITEM in the combo box or list whose accessible name is BOX
+  choose=ITEM         picks the entry ITEM of the combo box or list that holds it
   wait=NAME           waits until an element named NAME shows
   gone=NAME           waits until no element named NAME shows
   sleep=SECONDS       waits
@@ -14,9 +14,11 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import Atspi
 
 APPLICATION = "Skelvane"
 STEP_TIMEOUT_S = 20.0
+KEY_UP, KEY_DOWN = 0xFF52, 0xFF54  # X keysyms
 
 
 def application():
@@ -78,25 +80,40 @@ def press(name):
     node.queryAction().doAction(0)
 
 
-def choose(spec):
-    box_name, _, item_name = spec.partition(":")
-    box = eventually(f"'{box_name}' to show", lambda: find(box_name))
+def entry_named(item_name):
+    """(combo box or list, entry names in order) holding an entry named item_name."""
+    app = application()
+    pending = [app] if app is not None else []
+    while pending:
+        node = pending.pop(0)
+        try:
+            names = [node.getChildAtIndex(i).name for i in range(node.childCount)]
+            roles = [node.getChildAtIndex(i).getRoleName() for i in range(node.childCount)]
+            if item_name in names and roles[names.index(item_name)] == "list item":
+                return node.parent, names
+            pending.extend(node.getChildAtIndex(i) for i in range(node.childCount))
+        except Exception:
+            continue  # the element went away while we looked
+    return None
 
-    def pick():
-        pending = [box]
-        while pending:
-            node = pending.pop(0)
-            for index in range(node.childCount):
-                child = node.getChildAtIndex(index)
-                if child is None:
-                    continue
-                if child.name == item_name:
-                    selection = node.querySelection()
-                    return selection.selectChild(index) or True
-                pending.append(child)
-        return False
 
-    eventually(f"'{item_name}' to be chosen in '{box_name}'", pick)
+def press_key(keysym):
+    Atspi.generate_keyboard_event(keysym, None, Atspi.KeySynthType.SYM)
+    time.sleep(0.1)
+
+
+def choose(item_name):
+    """Picks an entry of a combo box with the arrow keys, as a keyboard user would: the
+    program then sees the same activation as from a person."""
+    box, names = eventually(f"an entry '{item_name}'", lambda: entry_named(item_name))
+    box.queryComponent().grabFocus()
+    time.sleep(0.2)
+    for _ in range(len(names)):
+        if box.name == item_name:
+            return
+        step = names.index(item_name) - names.index(box.name) if box.name in names else 1
+        press_key(KEY_DOWN if step > 0 else KEY_UP)
+    eventually(f"'{item_name}' to be chosen", lambda: box.name == item_name)
 
 
 def main(steps):

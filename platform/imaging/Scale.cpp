@@ -16,9 +16,10 @@ constexpr int kScaleFlags =
 
 class Scaler {
 public:
-    Scaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight)
-        : context_(sws_getContext(srcWidth, srcHeight, AV_PIX_FMT_BGR24, dstWidth, dstHeight,
-                                  AV_PIX_FMT_BGR24, kScaleFlags, nullptr, nullptr, nullptr)) {}
+    Scaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight,
+           AVPixelFormat format = AV_PIX_FMT_BGR24, int flags = kScaleFlags)
+        : context_(sws_getContext(srcWidth, srcHeight, format, dstWidth, dstHeight, format, flags,
+                                  nullptr, nullptr, nullptr)) {}
     ~Scaler() { sws_freeContext(context_); }
     Scaler(const Scaler&) = delete;
     Scaler& operator=(const Scaler&) = delete;
@@ -27,6 +28,13 @@ public:
 private:
     SwsContext* context_;
 };
+
+// First row of the picture as seen and the step to the next, negative for bottom-up rows.
+const uint8_t* TopRow(const BgrImageView& picture, int* step) {
+    *step = picture.bottomUp ? -picture.rowStride : picture.rowStride;
+    if (!picture.bottomUp) return picture.pixels;
+    return picture.pixels + static_cast<ptrdiff_t>(picture.height - 1) * picture.rowStride;
+}
 
 }  // namespace
 
@@ -52,13 +60,8 @@ std::optional<BgrBitmap> ScaleBicubic(const BgrImageView& source, int width, int
     BgrBitmap result{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
     // A bottom-up source is read from its last row with a negative step, so the result
     // is the right way up.
-    const uint8_t* firstRow = source.pixels;
-    int step = source.rowStride;
-    if (source.bottomUp) {
-        firstRow += static_cast<ptrdiff_t>(source.height - 1) * source.rowStride;
-        step = -step;
-    }
-    const uint8_t* const srcPlanes[4] = {firstRow, nullptr, nullptr, nullptr};
+    int step = 0;
+    const uint8_t* const srcPlanes[4] = {TopRow(source, &step), nullptr, nullptr, nullptr};
     const int srcSteps[4] = {step, 0, 0, 0};
     uint8_t* const dstPlanes[4] = {result.pixels.data(), nullptr, nullptr, nullptr};
     const int dstSteps[4] = {width * 3, 0, 0, 0};
@@ -70,6 +73,40 @@ std::optional<BgrBitmap> ScaleBicubic(const BgrImageView& source, int width, int
         return std::nullopt;
     }
     return result;
+}
+
+bool ScaleHeightBilinear(const BgrImageView& source, const BgrImageSpan& target) {
+    if (source.pixels == nullptr || target.pixels == nullptr || source.width <= 0 ||
+        source.width != target.width || source.height <= 0 || target.height <= 0 ||
+        source.rowStride < source.width * 3 || target.rowStride < target.width * 3) {
+        sys::DebugTraceF("scale: refused height %d to %d for %d and %d pixels wide", source.height,
+                         target.height, source.width, target.width);
+        return false;
+    }
+    // Each byte column is stretched on its own, so the rows are handed over as grey rows of
+    // three times the width: the scaler then has no colour conversion to make, and with the
+    // width unchanged its horizontal pass copies.
+    const int bytes = source.width * 3;
+    Scaler scaler(bytes, source.height, bytes, target.height, AV_PIX_FMT_GRAY8, SWS_BILINEAR);
+    if (scaler.Get() == nullptr) {
+        sys::DebugTraceF("scale: no bilinear scaler from height %d to %d", source.height,
+                         target.height);
+        return false;
+    }
+    int sourceStep = 0;
+    int targetStep = 0;
+    const uint8_t* const srcPlanes[4] = {TopRow(source, &sourceStep), nullptr, nullptr, nullptr};
+    uint8_t* const dstPlanes[4] = {const_cast<uint8_t*>(TopRow(target.View(), &targetStep)),
+                                   nullptr, nullptr, nullptr};
+    const int srcSteps[4] = {sourceStep, 0, 0, 0};
+    const int dstSteps[4] = {targetStep, 0, 0, 0};
+    if (const int rows =
+            sws_scale(scaler.Get(), srcPlanes, srcSteps, 0, source.height, dstPlanes, dstSteps);
+        rows != target.height) {
+        sys::DebugTraceF("scale: height %d to %d gave %d rows", source.height, target.height, rows);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace imaging

@@ -1,6 +1,7 @@
 // Pictures of 24-bit blue-green-red pixels: JPEG files written with libjpeg-turbo, scaling
 // with libswscale, and the turns and mirrors. Every call sets up and releases its own
-// library context.
+// library context, except the height scaling, whose scaler each thread keeps for the next
+// picture of the same sizes.
 #pragma once
 
 #include <cstddef>

@@ -16,10 +16,9 @@ constexpr int kScaleFlags =
 
 class Scaler {
 public:
-    Scaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight,
-           AVPixelFormat format = AV_PIX_FMT_BGR24, int flags = kScaleFlags)
-        : context_(sws_getContext(srcWidth, srcHeight, format, dstWidth, dstHeight, format, flags,
-                                  nullptr, nullptr, nullptr)) {}
+    Scaler(int srcWidth, int srcHeight, int dstWidth, int dstHeight)
+        : context_(sws_getContext(srcWidth, srcHeight, AV_PIX_FMT_BGR24, dstWidth, dstHeight,
+                                  AV_PIX_FMT_BGR24, kScaleFlags, nullptr, nullptr, nullptr)) {}
     ~Scaler() { sws_freeContext(context_); }
     Scaler(const Scaler&) = delete;
     Scaler& operator=(const Scaler&) = delete;
@@ -27,6 +26,26 @@ public:
 
 private:
     SwsContext* context_;
+};
+
+// The height scaler each thread keeps: setting one up costs about as much as a frame's
+// scaling, and one frame after another asks for the same sizes.
+class HeightScaler {
+public:
+    HeightScaler() = default;
+    ~HeightScaler() { sws_freeContext(context_); }
+    HeightScaler(const HeightScaler&) = delete;
+    HeightScaler& operator=(const HeightScaler&) = delete;
+
+    SwsContext* For(int rowBytes, int srcHeight, int dstHeight) {
+        context_ = sws_getCachedContext(context_, rowBytes, srcHeight, AV_PIX_FMT_GRAY8, rowBytes,
+                                        dstHeight, AV_PIX_FMT_GRAY8, SWS_BILINEAR, nullptr, nullptr,
+                                        nullptr);
+        return context_;
+    }
+
+private:
+    SwsContext* context_ = nullptr;
 };
 
 // First row of the picture as seen and the step to the next, negative for bottom-up rows.
@@ -86,9 +105,9 @@ bool ScaleHeightBilinear(const BgrImageView& source, const BgrImageSpan& target)
     // Each byte column is stretched on its own, so the rows are handed over as grey rows of
     // three times the width: the scaler then has no colour conversion to make, and with the
     // width unchanged its horizontal pass copies.
-    const int bytes = source.width * 3;
-    Scaler scaler(bytes, source.height, bytes, target.height, AV_PIX_FMT_GRAY8, SWS_BILINEAR);
-    if (scaler.Get() == nullptr) {
+    thread_local HeightScaler heightScaler;
+    SwsContext* const scaler = heightScaler.For(source.width * 3, source.height, target.height);
+    if (scaler == nullptr) {
         sys::DebugTraceF("scale: no bilinear scaler from height %d to %d", source.height,
                          target.height);
         return false;
@@ -101,7 +120,7 @@ bool ScaleHeightBilinear(const BgrImageView& source, const BgrImageSpan& target)
     const int srcSteps[4] = {sourceStep, 0, 0, 0};
     const int dstSteps[4] = {targetStep, 0, 0, 0};
     if (const int rows =
-            sws_scale(scaler.Get(), srcPlanes, srcSteps, 0, source.height, dstPlanes, dstSteps);
+            sws_scale(scaler, srcPlanes, srcSteps, 0, source.height, dstPlanes, dstSteps);
         rows != target.height) {
         sys::DebugTraceF("scale: height %d to %d gave %d rows", source.height, target.height, rows);
         return false;

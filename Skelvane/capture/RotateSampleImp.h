@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "Skelvane/capture/FrameBuffer.h"
 #include "common/Singleton.h"
 
 // Operation codes as the flip menu appends them.
@@ -24,6 +25,11 @@ public:
     void AddOperation(int32_t code);
     void ClearOperations();
     int32_t OperationCount() const;
+    // Turns and mirrors the picture of `frame` in place by the whole list, in order, as one
+    // turn and mirror. The frame keeps its size: a quarter turn of a frame that is not
+    // square is squeezed into a black frame, centred. False when the frame stays as
+    // delivered: its bytes do not cover every row, or memory or the scaler failed.
+    bool TransformFrame(const FrameBuffer& frame);
 
 private:
     RotateSampleImp() = default;

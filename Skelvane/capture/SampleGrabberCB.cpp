@@ -1,5 +1,6 @@
 #include "Skelvane/capture/SampleGrabberCB.h"
 
+#include "Skelvane/capture/RotateSampleImp.h"
 #include "Skelvane/capture/StillPicture.h"
 #include "Skelvane/capture/WindowEvents.h"
 
@@ -26,11 +27,15 @@ void CSampleGrabberCB::SetFrameSize(long frameWidth, long frameHeight) {
 }
 
 HRESULT CSampleGrabberCB::BufferCB(double, BYTE* buffer, long length) {
-    ICaptureOwner* window = owner.load(std::memory_order_relaxed);
-    if (window == nullptr) return S_OK;
     const FrameBuffer frame{buffer, static_cast<int32_t>(length),
                             width.load(std::memory_order_relaxed),
                             height.load(std::memory_order_relaxed)};
+    // The grabber passes this same sample on to the renderer, so the turned picture is the
+    // one shown as well as the one saved and recorded.
+    RotateSampleImp* rotation = RotateSampleImp::Instance();
+    if (rotation->OperationCount() != 0) rotation->TransformFrame(frame);
+    ICaptureOwner* window = owner.load(std::memory_order_relaxed);
+    if (window == nullptr) return S_OK;
     if (isStillGrabber) {
         if (buffer != nullptr) TakeSingleShot(frame, *window);
         return S_OK;

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "Skelvane/capture/FrameBuffer.h"
 #include "Skelvane/capture/StillPicture.h"
 #include "Skelvane/settings/SettingParam.h"
+#include "bench/capture/RatioReporter.h"
 #include "platform/registry/Registry.h"
 
 namespace fs = std::filesystem;
@@ -104,30 +104,6 @@ BENCHMARK(BM_SaveFrameAsJpeg)
     ->Args({640, 480, 1280, 960})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ScaleBitmap2x)->Args({640, 480})->Args({960, 540})->Unit(benchmark::kMillisecond);
-
-// Keeps the console output and remembers each benchmark's time for the ratios: the median
-// when repetitions were asked for, else the single run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                medians[run.run_name.str()] = run.GetAdjustedRealTime();
-            else if (run.run_type == Run::RT_Iteration)
-                times[run.run_name.str()] = run.GetAdjustedRealTime();
-        }
-    }
-    double Time(const std::string& name) const {
-        if (auto found = medians.find(name); found != medians.end()) return found->second;
-        if (auto found = times.find(name); found != times.end()) return found->second;
-        return 0;
-    }
-
-private:
-    std::map<std::string, double> medians;
-    std::map<std::string, double> times;
-};
 
 }  // namespace
 

@@ -1,5 +1,7 @@
-// Pictures of 24-bit blue-green-red pixels: JPEG files written with libjpeg-turbo and
-// bicubic scaling with libswscale. Every call sets up and releases its own library context.
+// Pictures of 24-bit blue-green-red pixels: JPEG files written with libjpeg-turbo, scaling
+// with libswscale, and the turns and mirrors. Every call sets up and releases its own
+// library context, except the height scaling, whose scaler each thread keeps for the next
+// picture of the same sizes.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "platform/imaging/GdiplusStatus.h"
+#include "platform/imaging/RotateFlipType.h"
 
 namespace imaging {
 
@@ -20,6 +23,17 @@ struct BgrImageView {
     int height = 0;
     int rowStride = 0;
     bool bottomUp = false;
+};
+
+// Writable pixels, laid out like BgrImageView.
+struct BgrImageSpan {
+    uint8_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    int rowStride = 0;
+    bool bottomUp = false;
+
+    BgrImageView View() const { return {pixels, width, height, rowStride, bottomUp}; }
 };
 
 // Owned pixels, top row first, rows of exactly width * 3 bytes.
@@ -56,5 +70,25 @@ WriteResult WriteJpegFile(const BgrImageView& image, const std::string& path, in
 // `source` drawn into a width x height picture with bicubic interpolation; nothing when
 // either size is not positive or the scaler cannot be set up.
 std::optional<BgrBitmap> ScaleBicubic(const BgrImageView& source, int width, int height);
+
+// `source` stretched or squeezed to the height of `target` with bilinear interpolation; the
+// columns keep their width, which both must share. False, with `target` possibly half
+// written, when the sizes do not fit or the scaler cannot be set up.
+bool ScaleHeightBilinear(const BgrImageView& source, const BgrImageSpan& target);
+
+// `first` followed by `then`, as the one type that does both.
+Gdiplus::RotateFlipType CombineRotateFlip(Gdiplus::RotateFlipType first,
+                                          Gdiplus::RotateFlipType then);
+
+// True for the quarter turns, which swap width and height.
+bool SwapsSides(Gdiplus::RotateFlipType type);
+
+// Turns and mirrors `picture` in place by a type that keeps its size (not a quarter turn).
+void RotateFlipInPlace(const BgrImageSpan& picture, Gdiplus::RotateFlipType type);
+
+// Writes `source` turned and mirrored by `type` into `target`, which has the size of the
+// result and shares no byte with `source`.
+void RotateFlipCopy(const BgrImageView& source, const BgrImageSpan& target,
+                    Gdiplus::RotateFlipType type);
 
 }  // namespace imaging

@@ -42,11 +42,20 @@ TestFrame::TestFrame(int32_t width, int32_t height)
       bytes_(static_cast<size_t>(FrameRowStride(width) * height), 0) {}
 
 void TestFrame::Set(int x, int y, uint8_t blue, uint8_t green, uint8_t red) {
-    // Bottom row first in memory.
-    uint8_t* pixel = bytes_.data() + FrameRowStride(width_) * (height_ - 1 - y) + x * 3;
+    uint8_t* pixel = bytes_.data() + Offset(x, y);
     pixel[0] = blue;
     pixel[1] = green;
     pixel[2] = red;
+}
+
+std::vector<int> TestFrame::At(int x, int y) const {
+    const uint8_t* pixel = bytes_.data() + Offset(x, y);
+    return {pixel[0], pixel[1], pixel[2]};
+}
+
+size_t TestFrame::Offset(int x, int y) const {
+    // Bottom row first in memory.
+    return static_cast<size_t>(FrameRowStride(width_) * (height_ - 1 - y) + x * 3);
 }
 
 TestFrame TestFrame::Quadrants(int32_t width, int32_t height) {

@@ -47,6 +47,9 @@ class TestFrame {
 public:
     TestFrame(int32_t width, int32_t height);
     void Set(int x, int y, uint8_t blue, uint8_t green, uint8_t red);
+    // {blue, green, red} at (x, y).
+    std::vector<int> At(int x, int y) const;
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
     // Four quadrants: top-left red, top-right green, bottom-left blue, bottom-right white.
     static TestFrame Quadrants(int32_t width, int32_t height);
     FrameBuffer Buffer() {
@@ -54,6 +57,8 @@ public:
     }
 
 private:
+    size_t Offset(int x, int y) const;
+
     int32_t width_;
     int32_t height_;
     std::vector<uint8_t> bytes_;

@@ -24,6 +24,7 @@
 #include "Skelvane/capture/SavingLocation.h"
 #include "Skelvane/capture/TextFormat.h"
 #include "Skelvane/capture/TimedShot.h"
+#include "Skelvane/capture/WifiDeviceProxy.h"
 #include "Skelvane/capture/WindowEvents.h"
 #include "Skelvane/settings/AboutDlg.h"
 #include "Skelvane/settings/InstallFolder.h"
@@ -150,6 +151,7 @@ CMainViewerDlg::CMainViewerDlg(const QString& markName, QWidget* parent) : QDial
         width = livePane->PreviewHost()->width();
         height = livePane->PreviewHost()->height();
     };
+    sinks.controlChannel = CWifiDeviceProxy::Instance();
     captureVideo.SetSinks(sinks);
 
     // The window's initialisation, in the design's order. The window manager offers no
@@ -179,6 +181,7 @@ CMainViewerDlg::CMainViewerDlg(const QString& markName, QWidget* parent) : QDial
     connect(&hintTimer, &QTimer::timeout, this,
             [this] { RefreshHint(mapFromGlobal(QCursor::pos()), false); });
     hintTimer.start();
+    CWifiDeviceProxy::Instance()->owner.store(this, std::memory_order_relaxed);
     qApp->installEventFilter(this);
 }
 
@@ -186,6 +189,10 @@ CMainViewerDlg::~CMainViewerDlg() {
     qApp->removeEventFilter(this);
     deviceMonitor.Stop();
     captureVideo.TearDown();
+    // The channel outlives the window; its thread was stopped by the teardown.
+    ICaptureOwner* self = this;
+    CWifiDeviceProxy::Instance()->owner.compare_exchange_strong(self, nullptr,
+                                                                std::memory_order_relaxed);
     // The saving thread posts to this window: it ends before the window does.
     captureVideo.saverThread.Stop(WakeTimedShotSaver);
     previewGrabberCallback.owner.store(nullptr, std::memory_order_relaxed);

@@ -1,5 +1,3 @@
-#include <dlfcn.h>
-
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
@@ -258,12 +256,7 @@ TEST_F(ViewerDevicesTest, SimulatedCameraIsPreviewedUprightAndPhotographed) {
     CamSimProcess camsim({"--address", "127.0.0.90", "--port", "8090", "--size", "320x240"});
     ASSERT_TRUE(camsim.Ready()) << camsim.ReadyLine();
     ChangeSettings([](CSettingParam& param) { param.wifideviceport = 8090; });
-    void* module = dlopen((std::string(SKELVANE_BIN_DIR) + "/libStravo.so").c_str(), RTLD_NOW);
-    ASSERT_NE(module, nullptr) << dlerror();
-    auto registerServer = reinterpret_cast<HRESULT (*)()>(dlsym(module, "DllRegisterServer"));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_EQ(registerServer(), S_OK);
-    dlclose(module);
+    ASSERT_NO_FATAL_FAILURE(RegisterWirelessModule());
     const std::string category = "CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\";
     std::string clsid;
     {

@@ -3,11 +3,13 @@
 // replayed from recorded answers.
 #pragma once
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -186,6 +188,16 @@ protected:
         CSettingParam param = CSettingParamManage::Instance()->GetCurrent();
         change(param);
         CSettingParamManage::Instance()->Apply(param);
+    }
+
+    // Registers the wireless camera's module from the build tree in the private store.
+    static void RegisterWirelessModule() {
+        void* module = dlopen((std::string(SKELVANE_BIN_DIR) + "/libStravo.so").c_str(), RTLD_NOW);
+        ASSERT_NE(module, nullptr) << dlerror();
+        auto registerServer = reinterpret_cast<HRESULT (*)()>(dlsym(module, "DllRegisterServer"));
+        ASSERT_NE(registerServer, nullptr);
+        ASSERT_EQ(registerServer(), S_OK);
+        dlclose(module);
     }
 
     // Replaces the attached cameras; the earlier sets stay alive for graphs still using them.

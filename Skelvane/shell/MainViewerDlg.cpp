@@ -17,6 +17,7 @@
 
 #include "Skelvane/browser/ResourceWindow.h"
 #include "Skelvane/capture/DevicePropertiesDialog.h"
+#include "Skelvane/capture/MovieRecording.h"
 #include "Skelvane/capture/PreviewWindow.h"
 #include "Skelvane/capture/RotateSampleImp.h"
 #include "Skelvane/capture/SampleGrabberCB.h"
@@ -548,9 +549,16 @@ bool CMainViewerDlg::OpenSettings() {
 // The about box lands with its own work.
 void CMainViewerDlg::OpenAbout() {}
 
-// The movie writer lands with recording; the calls stay where the recording needs them.
-void CMainViewerDlg::StartMovieFile(const std::string&) {}
-void CMainViewerDlg::StopMovieFile() {}
+void CMainViewerDlg::StartMovieFile(const std::string& path) {
+    if (CMovieRecording::Instance()->HasWriter()) StopMovieFile();
+    CMovieRecording::Instance()->OpenWriter(path);
+}
+
+// The file is closed (its rate corrected) and then announced to the media browser.
+void CMainViewerDlg::StopMovieFile() {
+    const std::string path = CMovieRecording::Instance()->CloseWriter();
+    if (!path.empty()) RevealFile(path);
+}
 
 void CMainViewerDlg::FlipMenuCommand(int id) {
     for (const FlipMenuItem& item : kFlipMenu) {

@@ -154,7 +154,7 @@ private:
     void RecordCommand();
     void SettingsCommand();
     void FlipMenuCommand(int id);
-    // Hooks for the dialogs and the movie writer that come later.
+    // Hooks for the dialogs that come later, and the movie file of a recording.
     bool OpenSettings();
     void OpenAbout();
     void StartMovieFile(const std::string& path);

@@ -1,0 +1,54 @@
+#include "Skelvane/capture/MovieRecording.h"
+
+#include <optional>
+
+#include "Skelvane/capture/WindowEvents.h"
+#include "Skelvane/settings/SettingParam.h"
+#include "platform/sys/Sys.h"
+
+namespace {
+constexpr uint64_t kBytesPerMegabyte = 1048576;
+}
+
+bool CMovieRecording::HasWriter() {
+    std::lock_guard<std::mutex> guard(lock);
+    return movieWriter != nullptr;
+}
+
+void CMovieRecording::OpenWriter(const std::string& path) {
+    auto writer = std::make_unique<CMovieFileWriter>(path);
+    std::lock_guard<std::mutex> guard(lock);
+    movieWriter = std::move(writer);
+}
+
+std::string CMovieRecording::CloseWriter() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!movieWriter) return {};
+    movieWriter->Close();
+    const std::string path = movieWriter->FileCreated() ? movieWriter->FileName() : "";
+    movieWriter.reset();
+    return path;
+}
+
+void CMovieRecording::RecordingStep(ICaptureOwner& owner, const FrameBuffer& frame) {
+    std::optional<std::string> failure;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!movieWriter) return;
+        // A frame shorter than its rows would be read past its end.
+        if (!FrameIsComplete(frame)) return;
+        const CSettingParam current = CSettingParamManage::Instance()->GetCurrent();
+        const uint64_t limit =
+            uint64_t{static_cast<uint32_t>(current.moviesizemax)} * kBytesPerMegabyte;
+        if (movieWriter->AccumulatedSize() >= limit) {
+            owner.PostEvent(UM_STOP_RECORDING);
+            return;
+        }
+        const bool wasWorking = movieWriter->GetState() != CMovieFileWriter::kFailed;
+        if (SUCCEEDED(movieWriter->RecordFrame(frame.width, frame.height, frame.data))) return;
+        if (wasWorking) failure = movieWriter->ErrorText();
+    }
+    // Shown after the lock is let go: the box must never hold up the window's stop.
+    if (failure) sys::WarningBox(*failure);
+    owner.PostEvent(UM_STOP_RECORDING);
+}

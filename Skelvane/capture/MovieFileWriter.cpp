@@ -31,6 +31,10 @@ constexpr int32_t kMaxDroppedFrames = 3;
 constexpr int kQuantizer = 3;
 constexpr int kFileIoBufferSize = 64 * 1024;
 constexpr AVRational kNominalTimeBase{1, static_cast<int>(kNominalMovieRate)};
+// The encoder stamps each picture with its capture time in milliseconds. Stamped at the
+// nominal rate instead, the pictures would claim 12 frames per second after the header
+// was given the achieved rate, and players would drop or repeat frames.
+constexpr AVRational kCaptureClock{1, 1000};
 
 std::mutex& ScreenLock() {
     static std::mutex lock;
@@ -193,8 +197,7 @@ HRESULT CMovieFileWriter::PrepareFirstFrame(int32_t width, int32_t height) {
         encoder->width = width;
         encoder->height = height;
         encoder->pix_fmt = AV_PIX_FMT_YUV420P;
-        encoder->time_base = kNominalTimeBase;
-        encoder->framerate = av_inv_q(kNominalTimeBase);
+        encoder->time_base = kCaptureClock;
         encoder->gop_size = 1;  // every frame a key frame
         encoder->max_b_frames = 0;
         encoder->flags |= AV_CODEC_FLAG_QSCALE;
@@ -236,7 +239,8 @@ HRESULT CMovieFileWriter::WriteFrame(int32_t width, int32_t height, const uint8_
     const uint8_t* const source[] = {data + stride * (height - 1)};
     const int sourceStride[] = {static_cast<int>(-stride)};
     sws_scale(converter.get(), source, sourceStride, 0, height, picture->data, picture->linesize);
-    picture->pts = nextSample++;
+    picture->pts = std::max(lastPictureTime + 1, sys::ProcessClockMs() - startTime);
+    lastPictureTime = picture->pts;
     if (avcodec_send_frame(encoder.get(), picture.get()) < 0 || !DrainEncoder())
         return Fail("Unable to Write Video Stream to the output Movie File");
     return S_OK;
@@ -249,8 +253,10 @@ bool CMovieFileWriter::DrainEncoder() {
         // whole is cut off again, so the file ends with a whole frame.
         const int64_t wholeEnd = avio_tell(fileIo.get());
         const uint64_t stored = static_cast<uint64_t>(packet->size);
+        // The file counts samples: one frame per sample index, whatever its capture time.
         packet->stream_index = stream->index;
-        av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
+        packet->pts = packet->dts = nextSample++;
+        packet->duration = 1;
         const int result = av_write_frame(aviFile.get(), packet.get());
         av_packet_unref(packet.get());
         // Pushed to the file at once: a crash or a lost camera loses no whole frame.

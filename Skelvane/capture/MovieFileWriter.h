@@ -89,6 +89,7 @@ private:
 
     AvPtr<uint8_t> frameBuffer;  // the encoder's input picture
     int32_t nextSample = 0;
+    int64_t lastPictureTime = -1;  // ms after the start, as the encoder was given it
     int fileDescriptor = -1;
     AvPtr<AVIOContext> fileIo;
     AvPtr<AVFormatContext> aviFile;

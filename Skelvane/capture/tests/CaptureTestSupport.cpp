@@ -243,6 +243,8 @@ MovieContents ReadMovie(const std::string& path) {
     movie.height = parameters->height;
     movie.rateNumerator = stream->avg_frame_rate.num;
     movie.rateDenominator = stream->avg_frame_rate.den;
+    movie.guessedRateNumerator = stream->r_frame_rate.num;
+    movie.guessedRateDenominator = stream->r_frame_rate.den;
 
     const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
     std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> decoder(

@@ -114,6 +114,8 @@ struct MovieContents {
     int height = 0;
     int rateNumerator = 0;  // the stream's frame rate as the header gives it
     int rateDenominator = 0;
+    int guessedRateNumerator = 0;  // what libavformat makes of the header and the pictures
+    int guessedRateDenominator = 0;
     int packets = 0;
     int keyPackets = 0;
     std::vector<int> packetSizes;

@@ -132,6 +132,9 @@ TEST_F(MovieTest, CloseWritesTheAchievedRateIntoTheStreamHeader) {
         const MovieContents movie = ReadMovie(path);
         EXPECT_EQ(movie.rateNumerator, static_cast<int>(c.rate));
         EXPECT_EQ(movie.rateDenominator, 1);
+        // The pictures do not contradict the header, so players keep every frame.
+        EXPECT_EQ(movie.guessedRateNumerator, static_cast<int>(c.rate));
+        EXPECT_EQ(movie.guessedRateDenominator, 1);
         EXPECT_EQ(movie.packets, c.frames);
     }
     EXPECT_TRUE(boxes_->Texts().empty());

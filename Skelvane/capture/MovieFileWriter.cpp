@@ -147,8 +147,6 @@ HRESULT CMovieFileWriter::RecordFrame(int32_t width, int32_t height, const uint8
 }
 
 HRESULT CMovieFileWriter::PrepareFirstFrame(int32_t width, int32_t height) {
-    if (aviFile) return S_OK;
-
     // Sized for the larger of the screen and the frame, and never smaller than the picture
     // the encoder reads, so it serves the whole recording.
     const ScreenSize screen = CurrentScreenSize();
@@ -161,12 +159,7 @@ HRESULT CMovieFileWriter::PrepareFirstFrame(int32_t width, int32_t height) {
 
     // Created exclusively: a recording never writes over a file that is already there.
     fileDescriptor = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fileDescriptor < 0) {
-        const int error = errno;
-        return Fail(FormatWithText(GetLocalizedString("ui_alert_savefile", "Save file %s failure"),
-                                   fileName) +
-                    sys::ErrnoText(error));
-    }
+    if (fileDescriptor < 0) return Fail(SaveFileFailure(errno));
     fileCreated = true;
     AVFormatContext* format = nullptr;
     avformat_alloc_output_context2(&format, nullptr, "avi", fileName.c_str());
@@ -177,10 +170,7 @@ HRESULT CMovieFileWriter::PrepareFirstFrame(int32_t width, int32_t height) {
                                         WriteToFile, SeekInFile));
         if (!fileIo) av_free(ioBuffer);
     }
-    if (!aviFile || !fileIo)
-        return Fail(FormatWithText(GetLocalizedString("ui_alert_savefile", "Save file %s failure"),
-                                   fileName) +
-                    sys::ErrnoText(ENOMEM));
+    if (!aviFile || !fileIo) return Fail(SaveFileFailure(ENOMEM));
     aviFile->pb = fileIo.get();
     aviFile->flags |= AVFMT_FLAG_CUSTOM_IO;
 
@@ -271,6 +261,12 @@ bool CMovieFileWriter::DrainEncoder() {
         accumulatedSize += stored;
     }
     return true;
+}
+
+std::string CMovieFileWriter::SaveFileFailure(int error) const {
+    return FormatWithText(GetLocalizedString("ui_alert_savefile", "Save file %s failure"),
+                          fileName) +
+           sys::ErrnoText(error);
 }
 
 HRESULT CMovieFileWriter::Fail(const std::string& text) {

@@ -82,6 +82,8 @@ private:
     HRESULT WriteFrame(int32_t width, int32_t height, const uint8_t* data);
     // Hands the encoder's packets to the file; false when the file refused one.
     bool DrainEncoder();
+    // The localized "Save file %s failure" with the path, then the system's text.
+    std::string SaveFileFailure(int error) const;
     HRESULT Fail(const std::string& text);
     // Ends the file (when its header is out) and lets go of everything; state 0.
     void Release();

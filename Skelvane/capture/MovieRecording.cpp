@@ -18,16 +18,21 @@ bool CMovieRecording::HasWriter() {
 void CMovieRecording::OpenWriter(const std::string& path) {
     auto writer = std::make_unique<CMovieFileWriter>(path);
     std::lock_guard<std::mutex> guard(lock);
-    movieWriter = std::move(writer);
+    std::swap(movieWriter, writer);
+    // A writer left over is closed as `writer` goes, after the lock.
 }
 
 std::string CMovieRecording::CloseWriter() {
-    std::lock_guard<std::mutex> guard(lock);
-    if (!movieWriter) return {};
-    movieWriter->Close();
-    const std::string path = movieWriter->FileCreated() ? movieWriter->FileName() : "";
-    movieWriter.reset();
-    return path;
+    std::unique_ptr<CMovieFileWriter> writer;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        writer = std::move(movieWriter);
+    }
+    if (!writer) return {};
+    // Out of the streaming thread's reach now: closing (and a box about the rate) holds up
+    // no frame.
+    writer->Close();
+    return writer->FileCreated() ? writer->FileName() : "";
 }
 
 void CMovieRecording::RecordingStep(ICaptureOwner& owner, const FrameBuffer& frame) {

@@ -18,8 +18,8 @@ public:
     bool HasWriter();
     // A new writer for `path`; the window closes the one before first.
     void OpenWriter(const std::string& path);
-    // Closes and deletes the writer under the lock; returns its file when the file was
-    // made, else "" (also when there was no writer).
+    // Takes the writer away under the lock, then closes and deletes it; returns its file
+    // when the file was made, else "" (also when there was no writer).
     std::string CloseWriter();
     // One preview frame: stops the recording at the size limit of the current settings
     // (UM_STOP_RECORDING, the frame is not written), else records the frame; a writer that
@@ -29,8 +29,8 @@ public:
 private:
     CMovieRecording() = default;
 
-    // Held for a whole recording step and while the writer is closed, so a writer is never
-    // closed in the middle of a frame. The settings lock may be taken inside it.
+    // Held for a whole recording step and while the writer is taken away, so a writer is
+    // never closed in the middle of a frame. The settings lock may be taken inside it.
     std::mutex lock;
     std::unique_ptr<CMovieFileWriter> movieWriter;
 };

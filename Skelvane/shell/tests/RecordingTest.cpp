@@ -86,9 +86,10 @@ TEST_F(RecordingTest, StartingARecordingClosesAWriterLeftOpenFirst) {
     const MovieContents movie = ReadMovie(earlier);
     EXPECT_EQ(movie.packets, 1);
     EXPECT_EQ(movie.decodeErrors, 0);
+    // The new recording has a file of its own, made with its first frame.
+    EXPECT_TRUE(WaitUntil([&] { return Movies().size() == 1; }));
     window->OnCommand(kIdRecord);
     EXPECT_FALSE(CMovieRecording::Instance()->HasWriter());
-    EXPECT_EQ(Movies().size(), 1u);  // the new recording has a file of its own
     EXPECT_TRUE(boxes_->Texts().empty());
 }
 

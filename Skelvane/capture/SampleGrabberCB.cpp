@@ -1,5 +1,6 @@
 #include "Skelvane/capture/SampleGrabberCB.h"
 
+#include "Skelvane/capture/MovieRecording.h"
 #include "Skelvane/capture/RotateSampleImp.h"
 #include "Skelvane/capture/StillPicture.h"
 #include "Skelvane/capture/WindowEvents.h"
@@ -51,5 +52,6 @@ HRESULT CSampleGrabberCB::BufferCB(double, BYTE* buffer, long length) {
         window->PostEvent(UM_PHOTO_SAVED);
     }
     if (timed) TimedShotStep(timedShot, *window, frame);
+    if (movie) CMovieRecording::Instance()->RecordingStep(*window, frame);
     return S_OK;
 }

@@ -18,6 +18,7 @@
 
 #include "Skelvane/browser/ResourceWindow.h"
 #include "Skelvane/capture/DevicePropertiesDialog.h"
+#include "Skelvane/capture/MovieRecording.h"
 #include "Skelvane/capture/PreviewWindow.h"
 #include "Skelvane/capture/RotateSampleImp.h"
 #include "Skelvane/capture/SampleGrabberCB.h"
@@ -564,9 +565,16 @@ bool CMainViewerDlg::CaptureBusy() const {
            takePhoto.load(std::memory_order_relaxed) != 0;
 }
 
-// The movie writer lands with recording; the calls stay where the recording needs them.
-void CMainViewerDlg::StartMovieFile(const std::string&) {}
-void CMainViewerDlg::StopMovieFile() {}
+void CMainViewerDlg::StartMovieFile(const std::string& path) {
+    if (CMovieRecording::Instance()->HasWriter()) StopMovieFile();
+    CMovieRecording::Instance()->OpenWriter(path);
+}
+
+// The file is closed (its rate corrected) and then announced to the media browser.
+void CMainViewerDlg::StopMovieFile() {
+    const std::string path = CMovieRecording::Instance()->CloseWriter();
+    if (!path.empty()) RevealFile(path);
+}
 
 void CMainViewerDlg::FlipMenuCommand(int id) {
     for (const FlipMenuItem& item : kFlipMenu) {

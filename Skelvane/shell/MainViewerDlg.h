@@ -168,7 +168,7 @@ private:
     // dialog ended with OK.
     bool OpenSettings();
     void OpenAbout();
-    // Hooks for the movie writer that comes later.
+    // Opens and closes the movie file of a recording.
     void StartMovieFile(const std::string& path);
     void StopMovieFile();
     QString StatusText();

@@ -2,8 +2,17 @@
 
 #include <turbojpeg.h>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
 #include <algorithm>
+#include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -114,8 +123,7 @@ void CaptureTest::SetUp() {
     if (const char* home = std::getenv("HOME")) previousHome_ = home;
     setenv("HOME", (folder_ + "/home").c_str(), 1);
     previousClocks_ =
-        sys::SetClockSource({[this] { return nowMs_.load(); },
-                             {},
+        sys::SetClockSource({[this] { return nowMs_.load(); }, [this] { return processMs_.load(); },
                              [this] {
                                  return sys::Date{year_.load(), month_.load(), day_.load()};
                              }});
@@ -181,4 +189,113 @@ void CaptureTest::Place(const std::string& folder, const std::string& relativePa
     }
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << content;
+}
+
+namespace {
+
+std::atomic<int> decoderErrorLines{0};
+
+void CountDecoderErrors(void* object, int level, const char* format, va_list arguments) {
+    if (level <= AV_LOG_ERROR && object != nullptr) {
+        const AVClass* type = *static_cast<AVClass**>(object);
+        const AVClassCategory category =
+            type->get_category != nullptr ? type->get_category(object) : type->category;
+        if (category == AV_CLASS_CATEGORY_DECODER) decoderErrorLines.fetch_add(1);
+    }
+    av_log_default_callback(object, level, format, arguments);
+}
+
+DecodedPicture PictureOf(const AVFrame& frame) {
+    DecodedPicture picture;
+    SwsContext* converter = sws_getContext(
+        frame.width, frame.height, static_cast<AVPixelFormat>(frame.format), frame.width,
+        frame.height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (converter == nullptr) return picture;
+    // swscale writes whole vectors: its rows get the library's padding, then are packed.
+    uint8_t* target[4] = {};
+    int targetStride[4] = {};
+    if (av_image_alloc(target, targetStride, frame.width, frame.height, AV_PIX_FMT_BGR24, 64) >=
+        0) {
+        sws_scale(converter, frame.data, frame.linesize, 0, frame.height, target, targetStride);
+        const size_t row = static_cast<size_t>(frame.width) * 3;
+        picture.bgr.resize(row * frame.height);
+        for (int y = 0; y < frame.height; ++y)
+            std::memcpy(picture.bgr.data() + row * y, target[0] + targetStride[0] * y, row);
+        av_freep(&target[0]);
+    }
+    sws_freeContext(converter);
+    picture.width = frame.width;
+    picture.height = frame.height;
+    return picture;
+}
+
+}  // namespace
+
+MovieContents ReadMovie(const std::string& path) {
+    MovieContents movie;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return movie;
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> formatOwner(
+        format, [](AVFormatContext* f) { avformat_close_input(&f); });
+    if (avformat_find_stream_info(format, nullptr) < 0 || format->nb_streams == 0) return movie;
+    movie.opened = true;
+    movie.format = format->iformat->name;
+    movie.streams = static_cast<int>(format->nb_streams);
+    const AVStream* stream = format->streams[0];
+    const AVCodecParameters* parameters = stream->codecpar;
+    movie.codec = avcodec_get_name(parameters->codec_id);
+    for (int shift = 0; shift < 32; shift += 8)
+        movie.codecTag += static_cast<char>((parameters->codec_tag >> shift) & 0xFF);
+    if (const AVDictionaryEntry* title = av_dict_get(stream->metadata, "title", nullptr, 0))
+        movie.title = title->value;
+    movie.width = parameters->width;
+    movie.height = parameters->height;
+    movie.rateNumerator = stream->avg_frame_rate.num;
+    movie.rateDenominator = stream->avg_frame_rate.den;
+    movie.guessedRateNumerator = stream->r_frame_rate.num;
+    movie.guessedRateDenominator = stream->r_frame_rate.den;
+
+    const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> decoder(
+        avcodec_alloc_context3(codec), [](AVCodecContext* c) { avcodec_free_context(&c); });
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), parameters) < 0 ||
+        avcodec_open2(decoder.get(), codec, nullptr) < 0) {
+        movie.decodeErrors = 1;
+        return movie;
+    }
+    av_log_set_callback(CountDecoderErrors);
+    decoderErrorLines = 0;
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    const auto receive = [&] {
+        while (avcodec_receive_frame(decoder.get(), frame) == 0) {
+            movie.pictures.push_back(PictureOf(*frame));
+            av_frame_unref(frame);
+        }
+    };
+    while (av_read_frame(format, packet) >= 0) {
+        if (packet->stream_index == 0) {
+            movie.packetSizes.push_back(packet->size);
+            if (packet->flags & AV_PKT_FLAG_KEY) ++movie.keyPackets;
+            if (avcodec_send_packet(decoder.get(), packet) < 0) ++movie.decodeErrors;
+            receive();
+        }
+        av_packet_unref(packet);
+    }
+    avcodec_send_packet(decoder.get(), nullptr);
+    receive();
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    av_log_set_callback(av_log_default_callback);
+    movie.packets = static_cast<int>(movie.packetSizes.size());
+    movie.decodeErrors += decoderErrorLines.load();
+    return movie;
+}
+
+uint32_t FileWordAt(const std::string& path, long offset) {
+    const std::string bytes = ReadWholeFile(path);
+    if (bytes.size() < static_cast<size_t>(offset) + 4) return 0;
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<uint8_t>(bytes[offset + i]);
+    return value;
 }

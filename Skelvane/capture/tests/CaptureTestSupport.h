@@ -98,6 +98,7 @@ protected:
     std::string folder_;
     std::shared_ptr<support::RecordingPresenter> boxes_;
     std::atomic<int64_t> nowMs_{1460000000000};
+    std::atomic<int64_t> processMs_{100000};
     std::atomic<int> year_{2016}, month_{4}, day_{6};
 
 private:
@@ -105,3 +106,27 @@ private:
     sys::ClockSource previousClocks_;
     std::string previousHome_;
 };
+
+// What libavformat and libavcodec make of a movie file.
+struct MovieContents {
+    bool opened = false;
+    std::string format;  // the demuxer's name
+    int streams = 0;
+    std::string codec;
+    std::string codecTag;  // the four characters
+    std::string title;
+    int width = 0;
+    int height = 0;
+    int rateNumerator = 0;  // the stream's frame rate as the header gives it
+    int rateDenominator = 0;
+    int guessedRateNumerator = 0;  // what libavformat makes of the header and the pictures
+    int guessedRateDenominator = 0;
+    int packets = 0;
+    int keyPackets = 0;
+    std::vector<int> packetSizes;
+    int decodeErrors = 0;  // failed packets and error lines of the decoder
+    std::vector<DecodedPicture> pictures;
+};
+MovieContents ReadMovie(const std::string& path);
+// The little-endian 32-bit value at `offset` of a file; 0 when it cannot be read.
+uint32_t FileWordAt(const std::string& path, long offset);

@@ -129,8 +129,12 @@ private:
     std::string keyPath_;
 };
 
+// A moniker's storage: the device's property bag, the only interface offered.
 template <class Bag, class Arg>
-HRESULT CreateBag(const Arg& arg, REFIID riid, void** ppv) {
+HRESULT BindBag(const Arg& arg, REFIID riid, void** ppv) {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (riid != IID_IPropertyBag) return E_NOINTERFACE;
     auto* bag = new Bag(arg);
     bag->NonDelegatingAddRef();
     const HRESULT hr = bag->NonDelegatingQueryInterface(riid, ppv);
@@ -138,16 +142,32 @@ HRESULT CreateBag(const Arg& arg, REFIID riid, void** ppv) {
     return hr;
 }
 
-class CProviderMoniker : public CUnknown, public IMoniker {
+// What both kinds of device moniker share: the interface and the display name's copy.
+class CDeviceMoniker : public CUnknown, public IMoniker {
 public:
-    explicit CProviderMoniker(VideoInputDevice device)
-        : CUnknown("device moniker", nullptr), device_(std::move(device)) {}
+    explicit CDeviceMoniker(const char* objectName) : CUnknown(objectName, nullptr) {}
     DECLARE_IUNKNOWN
 
     HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IMoniker) return GetInterface(static_cast<IMoniker*>(this), ppv);
         return CUnknown::NonDelegatingQueryInterface(riid, ppv);
     }
+
+protected:
+    static HRESULT DisplayName(const std::wstring& name, LPOLESTR* result) {
+        if (result == nullptr) return E_POINTER;
+        auto* copy = static_cast<OLECHAR*>(CoTaskMemAlloc((name.size() + 1) * sizeof(OLECHAR)));
+        if (copy == nullptr) return E_OUTOFMEMORY;
+        std::wmemcpy(copy, name.c_str(), name.size() + 1);
+        *result = copy;
+        return S_OK;
+    }
+};
+
+class CProviderMoniker : public CDeviceMoniker {
+public:
+    explicit CProviderMoniker(VideoInputDevice device)
+        : CDeviceMoniker("device moniker"), device_(std::move(device)) {}
 
     HRESULT BindToObject(IBindCtx*, IMoniker*, REFIID riidResult, void** ppvResult) override {
         if (ppvResult == nullptr) return E_POINTER;
@@ -161,39 +181,21 @@ public:
     }
 
     HRESULT BindToStorage(IBindCtx*, IMoniker*, REFIID riid, void** ppvObj) override {
-        if (ppvObj == nullptr) return E_POINTER;
-        *ppvObj = nullptr;
-        if (riid != IID_IPropertyBag) return E_NOINTERFACE;
-        return CreateBag<CDevicePropertyBag>(device_, riid, ppvObj);
+        return BindBag<CDevicePropertyBag>(device_, riid, ppvObj);
     }
 
     HRESULT GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* ppszDisplayName) override {
         return DisplayName(L"@device:pnp:" + com::Utf8ToWide(device_.devicePath), ppszDisplayName);
     }
 
-    static HRESULT DisplayName(const std::wstring& name, LPOLESTR* result) {
-        if (result == nullptr) return E_POINTER;
-        auto* copy = static_cast<OLECHAR*>(CoTaskMemAlloc((name.size() + 1) * sizeof(OLECHAR)));
-        if (copy == nullptr) return E_OUTOFMEMORY;
-        std::wmemcpy(copy, name.c_str(), name.size() + 1);
-        *result = copy;
-        return S_OK;
-    }
-
 private:
     VideoInputDevice device_;
 };
 
-class CRegisteredMoniker : public CUnknown, public IMoniker {
+class CRegisteredMoniker : public CDeviceMoniker {
 public:
     explicit CRegisteredMoniker(std::string keyPath)
-        : CUnknown("registered moniker", nullptr), keyPath_(std::move(keyPath)) {}
-    DECLARE_IUNKNOWN
-
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IMoniker) return GetInterface(static_cast<IMoniker*>(this), ppv);
-        return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-    }
+        : CDeviceMoniker("registered moniker"), keyPath_(std::move(keyPath)) {}
 
     // Creates the class named by the instance's "CLSID" value.
     HRESULT BindToObject(IBindCtx*, IMoniker*, REFIID riidResult, void** ppvResult) override {
@@ -211,15 +213,11 @@ public:
     }
 
     HRESULT BindToStorage(IBindCtx*, IMoniker*, REFIID riid, void** ppvObj) override {
-        if (ppvObj == nullptr) return E_POINTER;
-        *ppvObj = nullptr;
-        if (riid != IID_IPropertyBag) return E_NOINTERFACE;
-        return CreateBag<CRegistryPropertyBag>(keyPath_, riid, ppvObj);
+        return BindBag<CRegistryPropertyBag>(keyPath_, riid, ppvObj);
     }
 
     HRESULT GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* ppszDisplayName) override {
-        return CProviderMoniker::DisplayName(L"@device:sw:" + com::Utf8ToWide(keyPath_),
-                                             ppszDisplayName);
+        return DisplayName(L"@device:sw:" + com::Utf8ToWide(keyPath_), ppszDisplayName);
     }
 
 private:

@@ -227,8 +227,9 @@ TEST_F(VividTest, ListsVividUnderItsCardNameAndBusPath) {
     ASSERT_EQ(devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0), S_OK);
     CComPtr<IMoniker> moniker;
     ASSERT_EQ(monikers->Next(1, &moniker, nullptr), S_OK);
-    EXPECT_EQ(NameAndPath(moniker),
-              std::pair<std::string, std::string>("vivid", std::string("v4l2#") + kBusInfo));
+    const auto [name, path] = NameAndPath(moniker);
+    EXPECT_EQ(name, "vivid");
+    EXPECT_EQ(path, std::string("v4l2#") + kBusInfo);
     CComPtr<IBaseFilter> filter;
     EXPECT_EQ(
         moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&filter)),

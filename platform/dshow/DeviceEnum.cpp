@@ -30,19 +30,25 @@ HRESULT ReadIntoVariant(const std::string* text, VARIANT* var) {
     return S_OK;
 }
 
-// Property bag of a provider's device: "FriendlyName" and, when it has one, "DevicePath".
-class CDevicePropertyBag : public CUnknown, public IPropertyBag {
+// What both kinds of property bag share: the interface on an object of their own.
+class CPropertyBagBase : public CUnknown, public IPropertyBag {
 public:
-    explicit CDevicePropertyBag(const VideoInputDevice& device)
-        : CUnknown("device property bag", nullptr) {
-        values_["FriendlyName"] = device.friendlyName;
-        if (!device.devicePath.empty()) values_["DevicePath"] = device.devicePath;
-    }
+    explicit CPropertyBagBase(const char* objectName) : CUnknown(objectName, nullptr) {}
     DECLARE_IUNKNOWN
 
     HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IPropertyBag) return GetInterface(static_cast<IPropertyBag*>(this), ppv);
         return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+    }
+};
+
+// Property bag of a provider's device: "FriendlyName" and, when it has one, "DevicePath".
+class CDevicePropertyBag : public CPropertyBagBase {
+public:
+    explicit CDevicePropertyBag(const VideoInputDevice& device)
+        : CPropertyBagBase("device property bag") {
+        values_["FriendlyName"] = device.friendlyName;
+        if (!device.devicePath.empty()) values_["DevicePath"] = device.devicePath;
     }
 
     HRESULT Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* /*pErrorLog*/) override {
@@ -67,16 +73,10 @@ private:
 };
 
 // Property bag of a registered instance: the values of its key, read when asked.
-class CRegistryPropertyBag : public CUnknown, public IPropertyBag {
+class CRegistryPropertyBag : public CPropertyBagBase {
 public:
     explicit CRegistryPropertyBag(std::string keyPath)
-        : CUnknown("registry property bag", nullptr), keyPath_(std::move(keyPath)) {}
-    DECLARE_IUNKNOWN
-
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IPropertyBag) return GetInterface(static_cast<IPropertyBag*>(this), ppv);
-        return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-    }
+        : CPropertyBagBase("registry property bag"), keyPath_(std::move(keyPath)) {}
 
     HRESULT Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* /*pErrorLog*/) override {
         if (pszPropName == nullptr || pVar == nullptr) return E_POINTER;

@@ -446,24 +446,23 @@ void CWifiDevice::StartReceiveThread() {
         return;
     }
     stopping_.store(false);
-    receiveRunning_.store(true);
-    try {
-        receiveThread_ = std::thread(&CWifiDevice::ReceiveThreadProc, this);
-    } catch (const std::system_error&) {
-        receiveRunning_.store(false);
-        sys::DebugTraceF("Failure to run thread of receive data");
-    }
+    StartThread(receiveThread_, receiveRunning_, &CWifiDevice::ReceiveThreadProc);
 }
 
 void CWifiDevice::StartDecodeThread() {
     if (decodeThread_.joinable()) {
         return;
     }
-    decodeRunning_.store(true);
+    StartThread(decodeThread_, decodeRunning_, &CWifiDevice::DecodeThreadProc);
+}
+
+void CWifiDevice::StartThread(std::thread& thread, std::atomic<bool>& running,
+                              void (CWifiDevice::*proc)()) {
+    running.store(true);
     try {
-        decodeThread_ = std::thread(&CWifiDevice::DecodeThreadProc, this);
+        thread = std::thread(proc, this);
     } catch (const std::system_error&) {
-        decodeRunning_.store(false);
+        running.store(false);
         sys::DebugTraceF("Failure to run thread of receive data");
     }
 }

@@ -104,6 +104,9 @@ private:
     void QueuePicture(const AVFrame& frame);
     void ReceiveThreadProc();
     void DecodeThreadProc();
+    // Runs `proc` on `thread`, `running` set while it may run; a thread the system refuses is
+    // traced and leaves `running` clear.
+    void StartThread(std::thread& thread, std::atomic<bool>& running, void (CWifiDevice::*proc)());
     // Waits `delay` unless stopping begins first; returns false when stopping.
     bool WaitUnlessStopping(std::chrono::milliseconds delay);
     void ArmReadWatchdog();

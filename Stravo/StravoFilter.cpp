@@ -17,18 +17,11 @@ namespace {
 
 constexpr LONG kDefaultWidth = 640;
 constexpr LONG kDefaultHeight = 480;
-constexpr DWORD kBitmapHeaderSize = sizeof(BITMAPINFOHEADER);
 constexpr REFERENCE_TIME kOneSecond = 10000000;
 
 // The pins of all filters take from the one frame queue. A picture lent by the queue is
 // only safe until the next take, so pins take and copy one at a time.
 std::mutex gTakeLock;
-
-// The video format block of a type, when it has one large enough to read.
-VIDEOINFOHEADER* VideoInfoOf(const AM_MEDIA_TYPE& type) {
-    if (type.pbFormat == nullptr || type.cbFormat < sizeof(VIDEOINFOHEADER)) return nullptr;
-    return reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat);
-}
 
 }  // namespace
 
@@ -64,7 +57,8 @@ bool CVideoFormatList::HasFormat(LONG width, LONG height) const {
 
 // ---------------------------------------------------------------------------------------
 CStravoPin::CStravoPin(HRESULT* phr, CStravoFilter* parent)
-    : CSourceStream("wifi device output pin", phr, parent, L"Out"), parent_(parent) {
+    : CCaptureSourceStream("wifi device output pin", phr, parent, L"Out", PIN_CATEGORY_CAPTURE),
+      parent_(parent) {
     // Until a connection is made the pin describes the camera's usual picture.
     VIDEOINFOHEADER info{};
     info.AvgTimePerFrame = kFrameDuration;
@@ -93,45 +87,20 @@ CStravoPin::~CStravoPin() {
     }
 }
 
-HRESULT CStravoPin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
-    if (riid == IID_IAMStreamConfig) return GetInterface(static_cast<IAMStreamConfig*>(this), ppv);
-    if (riid == IID_IKsPropertySet) return GetInterface(static_cast<IKsPropertySet*>(this), ppv);
-    return CSourceStream::NonDelegatingQueryInterface(riid, ppv);
-}
-
 DWORD CStravoPin::ConnectionImageSize() const {
-    const VIDEOINFOHEADER* info = VideoInfoOf(m_mt);
+    const VIDEOINFOHEADER* info = VideoInfoBlockOf(m_mt);
     return info != nullptr ? info->bmiHeader.biSizeImage : 0;
 }
 
-HRESULT CStravoPin::GetMediaType(int iPosition, CMediaType* pMediaType) {
-    if (pMediaType == nullptr) return E_POINTER;
-    CAutoLock lock(m_pFilter->pStateLock());
+HRESULT CStravoPin::OfferedType(int iPosition, CMediaType* pMediaType) {
     const CVideoFormatList* formats = parent_->FormatList();
     if (formats == nullptr) return E_POINTER;
-    if (iPosition < 0) return E_INVALIDARG;
     if (iPosition > formats->FormatCount()) return VFW_S_NO_MORE_ITEMS;
-
-    auto* info = reinterpret_cast<VIDEOINFO*>(pMediaType->AllocFormatBuffer(sizeof(VIDEOINFO)));
-    if (info == nullptr) return E_OUTOFMEMORY;
-    std::memset(info, 0, sizeof(VIDEOINFO));
-    auto* header = reinterpret_cast<VIDEOINFOHEADER*>(info);
-    if (!formats->FillFormat(iPosition, header)) return VFW_S_NO_MORE_ITEMS;
-
-    info->bmiHeader.biSize = kBitmapHeaderSize;
-    info->bmiHeader.biSizeImage = GetBitmapSize(&info->bmiHeader);
-    info->bmiHeader.biClrImportant = 0;
-    info->bmiHeader.biPlanes = 1;
-    info->bmiHeader.biBitCount = 24;
-    info->rcSource = RECT{};
-    info->rcTarget = RECT{};
-
-    pMediaType->SetType(&MEDIATYPE_Video);
-    pMediaType->SetFormatType(&FORMAT_VideoInfo);
-    pMediaType->SetTemporalCompression(FALSE);
-    pMediaType->SetSubtype(&formats->Subtype());
-    pMediaType->SetSampleSize(info->bmiHeader.biSizeImage);
-    return S_OK;
+    VIDEOINFOHEADER entry{};
+    if (!formats->FillFormat(iPosition, &entry)) return VFW_S_NO_MORE_ITEMS;
+    // A VIDEOINFO-sized block, as capture programs expect room for a palette.
+    return SetRgb24VideoType(*pMediaType, entry.bmiHeader.biWidth, entry.bmiHeader.biHeight,
+                             entry.AvgTimePerFrame, sizeof(VIDEOINFO));
 }
 
 HRESULT CStravoPin::CheckMediaType(const CMediaType* pMediaType) {
@@ -139,7 +108,7 @@ HRESULT CStravoPin::CheckMediaType(const CMediaType* pMediaType) {
     if (*pMediaType->Type() != MEDIATYPE_Video) return E_INVALIDARG;
     const CVideoFormatList* formats = parent_->FormatList();
     if (formats == nullptr) return E_POINTER;
-    const VIDEOINFOHEADER* info = VideoInfoOf(*pMediaType);
+    const VIDEOINFOHEADER* info = VideoInfoBlockOf(*pMediaType);
     if (*pMediaType->Subtype() == formats->Subtype() && info != nullptr &&
         formats->HasFormat(info->bmiHeader.biWidth, info->bmiHeader.biHeight)) {
         // Top-down pictures are not what the stream delivers.
@@ -154,7 +123,7 @@ HRESULT CStravoPin::SetMediaType(const CMediaType* pMediaType) {
     if (parent_->FormatList() == nullptr) return E_POINTER;
     const HRESULT hr = CSourceStream::SetMediaType(pMediaType);
     if (FAILED(hr)) return hr;
-    const VIDEOINFOHEADER* info = VideoInfoOf(m_mt);
+    const VIDEOINFOHEADER* info = VideoInfoBlockOf(m_mt);
     if (info == nullptr) return E_UNEXPECTED;
     switch (info->bmiHeader.biBitCount) {
         case 8:
@@ -172,10 +141,7 @@ HRESULT CStravoPin::DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES
     CAutoLock lock(m_pFilter->pStateLock());
     pProperties->cBuffers = 1;
     pProperties->cbBuffer = static_cast<long>(ConnectionImageSize());
-    ALLOCATOR_PROPERTIES actual{};
-    const HRESULT hr = pAlloc->SetProperties(pProperties, &actual);
-    if (FAILED(hr)) return hr;
-    return actual.cbBuffer < pProperties->cbBuffer ? E_FAIL : S_OK;
+    return SetAllocatorProperties(pAlloc, pProperties, pProperties->cbBuffer);
 }
 
 bool CStravoPin::CopyNextFrame(BYTE* buffer, ULONG& length) {
@@ -268,7 +234,7 @@ HRESULT CStravoPin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* /*pSCC
     AM_MEDIA_TYPE* type = CreateMediaType(&m_mt);
     if (type == nullptr) return E_OUTOFMEMORY;
     // A connection type without a full video format block gets one, so it can be written.
-    if (VideoInfoOf(*type) == nullptr) {
+    if (VideoInfoBlockOf(*type) == nullptr) {
         auto* block = static_cast<BYTE*>(CoTaskMemAlloc(sizeof(VIDEOINFOHEADER)));
         if (block == nullptr) {
             DeleteMediaType(type);
@@ -280,14 +246,7 @@ HRESULT CStravoPin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* /*pSCC
         type->pbFormat = block;
     }
     auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
-    info->bmiHeader.biCompression = formats->Compression();
-    info->bmiHeader.biBitCount = 24;
-    info->bmiHeader.biSize = kBitmapHeaderSize;
-    info->bmiHeader.biWidth = entry.bmiHeader.biWidth;
-    info->bmiHeader.biHeight = entry.bmiHeader.biHeight;
-    info->bmiHeader.biPlanes = 1;
-    info->bmiHeader.biSizeImage = GetBitmapSize(&info->bmiHeader);
-    info->bmiHeader.biClrImportant = 0;
+    SetRgb24Bitmap(info->bmiHeader, entry.bmiHeader.biWidth, entry.bmiHeader.biHeight);
     info->rcSource = RECT{};
     info->rcTarget = RECT{};
 
@@ -299,24 +258,6 @@ HRESULT CStravoPin::GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* /*pSCC
     type->lSampleSize = info->bmiHeader.biSizeImage;
     type->cbFormat = sizeof(VIDEOINFOHEADER);
     *ppmt = type;
-    return S_OK;
-}
-
-HRESULT CStravoPin::Set(REFGUID /*guidPropSet*/, DWORD /*dwPropID*/, LPVOID /*pInstanceData*/,
-                        DWORD /*cbInstanceData*/, LPVOID /*pPropData*/, DWORD /*cbPropData*/) {
-    return E_NOTIMPL;
-}
-
-HRESULT CStravoPin::Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID /*pInstanceData*/,
-                        DWORD /*cbInstanceData*/, LPVOID pPropData, DWORD cbPropData,
-                        DWORD* pcbReturned) {
-    if (guidPropSet != AMPROPSETID_Pin) return E_PROP_SET_UNSUPPORTED;
-    if (dwPropID != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
-    if (pPropData == nullptr && pcbReturned == nullptr) return E_POINTER;
-    if (pcbReturned != nullptr) *pcbReturned = sizeof(GUID);
-    if (pPropData == nullptr) return S_OK;
-    if (cbPropData < sizeof(GUID)) return E_UNEXPECTED;
-    *static_cast<GUID*>(pPropData) = PIN_CATEGORY_CAPTURE;
     return S_OK;
 }
 

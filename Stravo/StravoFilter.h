@@ -35,7 +35,6 @@ public:
     // Whether a format has that width and the absolute value of that height.
     bool HasFormat(LONG width, LONG height) const;
     const GUID& Subtype() const { return subtype_; }
-    DWORD Compression() const { return compression_; }
 
 private:
     std::vector<VideoFormat> entries_;
@@ -45,7 +44,7 @@ private:
 
 class CStravoFilter;
 
-class CStravoPin : public CSourceStream, public IAMStreamConfig, public IKsPropertySet {
+class CStravoPin : public CCaptureSourceStream {
 public:
     static constexpr REFERENCE_TIME kFrameDuration = 333333;
     static constexpr int kPaceMs = 33;
@@ -55,14 +54,9 @@ public:
     CStravoPin(HRESULT* phr, CStravoFilter* parent);
     ~CStravoPin() override;
 
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
-
     HRESULT FillBuffer(IMediaSample* pSample) override;
     HRESULT CheckMediaType(const CMediaType* pMediaType) override;
     HRESULT SetMediaType(const CMediaType* pMediaType) override;
-    HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override;
-    using CSourceStream::GetMediaType;
     HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pProperties) override;
 
     // IQualityControl
@@ -74,12 +68,11 @@ public:
     HRESULT GetNumberOfCapabilities(int* piCount, int* piSize) override;
     HRESULT GetStreamCaps(int iIndex, AM_MEDIA_TYPE** ppmt, BYTE* pSCC) override;
 
-    // IKsPropertySet: the pin category, "capture".
-    HRESULT Set(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
-                LPVOID pPropData, DWORD cbPropData) override;
-    HRESULT Get(REFGUID guidPropSet, DWORD dwPropID, LPVOID pInstanceData, DWORD cbInstanceData,
-                LPVOID pPropData, DWORD cbPropData, DWORD* pcbReturned) override;
+    // IKsPropertySet: every question about a property is answered yes, the flags unwritten.
     HRESULT QuerySupported(REFGUID guidPropSet, DWORD dwPropID, DWORD* pTypeSupport) override;
+
+protected:
+    HRESULT OfferedType(int iPosition, CMediaType* pMediaType) override;
 
 private:
     // Bytes of one picture of the connection type; 0 without a video format block.

@@ -54,11 +54,6 @@ HINSTANCE ModuleBase() {
     return dladdr(reinterpret_cast<void*>(&ModuleBase), &info) != 0 ? info.dli_fbase : nullptr;
 }
 
-HRESULT CreateFilterMapper(IFilterMapper2** mapper) {
-    return CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                            reinterpret_cast<void**>(mapper));
-}
-
 }  // namespace
 
 CFactoryTemplate g_Templates[] = {
@@ -78,24 +73,11 @@ struct ModuleHooks {
 }  // namespace
 
 STDAPI DllRegisterServer() {
-    HRESULT hr = AMovieDllRegisterServer2(TRUE);
-    if (FAILED(hr)) return hr;
-    IFilterMapper2* mapper = nullptr;
-    hr = CreateFilterMapper(&mapper);
-    if (FAILED(hr)) return hr;
-    hr = mapper->RegisterFilter(CLSID_StravoFilter, kDeviceName, nullptr,
-                                &CLSID_VideoInputDeviceCategory, kDeviceName, &kDeviceRegistration);
-    mapper->Release();
-    return hr;
+    return AMovieDllRegisterVideoInputDevice(TRUE, CLSID_StravoFilter, kDeviceName,
+                                             &kDeviceRegistration);
 }
 
 STDAPI DllUnregisterServer() {
-    HRESULT hr = AMovieDllRegisterServer2(FALSE);
-    if (FAILED(hr)) return hr;
-    IFilterMapper2* mapper = nullptr;
-    hr = CreateFilterMapper(&mapper);
-    if (FAILED(hr)) return hr;
-    hr = mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, kDeviceName, CLSID_StravoFilter);
-    mapper->Release();
-    return hr;
+    return AMovieDllRegisterVideoInputDevice(FALSE, CLSID_StravoFilter, kDeviceName,
+                                             &kDeviceRegistration);
 }

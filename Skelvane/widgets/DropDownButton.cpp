@@ -10,16 +10,10 @@ namespace {
 constexpr int kMargin = 3;
 }
 
-CCoolBtn::CCoolBtn(QWidget* parent) : QPushButton(parent), menu_(new QMenu(this)) {
-    setAutoDefault(false);
+CCoolBtn::CCoolBtn(QWidget* parent) : CPictureButton(parent), menu_(new QMenu(this)) {
     connect(menu_, &QMenu::triggered, this, [this](QAction* action) {
         if (commandHandler_) commandHandler_(action->data().toInt());
     });
-}
-
-void CCoolBtn::SetPicture(const QString& path) {
-    picture_ = QPixmap(path);
-    update();
 }
 
 void CCoolBtn::SetCaption(const QString& caption) {
@@ -76,17 +70,14 @@ void CCoolBtn::keyPressEvent(QKeyEvent* event) {
 void CCoolBtn::paintEvent(QPaintEvent*) {
     QStylePainter painter(this);
     QStyleOptionButton option;
-    initStyleOption(&option);
-    option.text.clear();
-    option.icon = QIcon();
-    painter.drawControl(QStyle::CE_PushButtonBevel, option);
+    DrawBevel(painter, option);
 
     const QRect inner = rect().adjusted(kMargin, kMargin, -kMargin, -kMargin);
-    if (!picture_.isNull()) {
+    if (HasPicture()) {
         const QRect pictureRect(inner.left(), (height() - kPictureSize) / 2, kPictureSize,
                                 kPictureSize);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawPixmap(pictureRect, picture_);
+        painter.drawPixmap(pictureRect, Picture());
     }
     const int divider = width() - kArrowWidth;
     const QRect captionRect(inner.left() + kPictureSize, inner.top(),

@@ -5,11 +5,11 @@
 #pragma once
 
 #include <QMenu>
-#include <QPixmap>
-#include <QPushButton>
 #include <functional>
 
-class CCoolBtn : public QPushButton {
+#include "Skelvane/widgets/PictureButton.h"
+
+class CCoolBtn : public CPictureButton {
     Q_OBJECT
 public:
     static constexpr int kPictureSize = 18;
@@ -17,7 +17,6 @@ public:
 
     explicit CCoolBtn(QWidget* parent = nullptr);
 
-    void SetPicture(const QString& path);
     void SetCaption(const QString& caption);
     // Appends an item; `picture` may name a file that does not exist.
     void AddMenuItem(int commandId, const QString& text, const QString& picture);
@@ -41,6 +40,5 @@ protected:
 
 private:
     QMenu* menu_;
-    QPixmap picture_;
     std::function<void(int)> commandHandler_;
 };

@@ -4,14 +4,8 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
-CXPStyleButtonST::CXPStyleButtonST(QWidget* parent) : QPushButton(parent) {
-    setAutoDefault(false);
+CXPStyleButtonST::CXPStyleButtonST(QWidget* parent) : CPictureButton(parent) {
     setMouseTracking(true);
-}
-
-void CXPStyleButtonST::SetPicture(const QString& path) {
-    picture_ = QPixmap(path);
-    update();
 }
 
 void CXPStyleButtonST::SetTooltipText(const QString& text) {
@@ -29,26 +23,23 @@ QRect CXPStyleButtonST::FitPicture(const QSize& picture, const QRect& area) {
 void CXPStyleButtonST::paintEvent(QPaintEvent*) {
     QStylePainter painter(this);
     QStyleOptionButton option;
-    initStyleOption(&option);
-    option.text.clear();
-    option.icon = QIcon();
-    painter.drawControl(QStyle::CE_PushButtonBevel, option);
-    if (picture_.isNull()) return;
+    DrawBevel(painter, option);
+    if (!HasPicture()) return;
     const QRect area = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
-    const QRect target = FitPicture(picture_.size(), area);
+    const QRect target = FitPicture(Picture().size(), area);
     if (isEnabled()) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawPixmap(target, picture_);
+        painter.drawPixmap(target, Picture());
         return;
     }
     // A disabled button shows its picture greyed, as the style greys any icon.
     const QPixmap scaled =
-        picture_.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        Picture().scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     painter.drawPixmap(target.topLeft(),
                        style()->generatedIconPixmap(QIcon::Disabled, scaled, &option));
 }
 
 void CXPStyleButtonST::mouseMoveEvent(QMouseEvent* event) {
-    if (hoverReport_ && !picture_.isNull()) hoverReport_(mapToParent(event->position().toPoint()));
+    if (hoverReport_ && HasPicture()) hoverReport_(mapToParent(event->position().toPoint()));
     QPushButton::mouseMoveEvent(event);
 }

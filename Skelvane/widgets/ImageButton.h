@@ -4,18 +4,15 @@
 // parent's coordinates, before the button's own hover handling.
 #pragma once
 
-#include <QPixmap>
-#include <QPushButton>
 #include <functional>
 
-class CXPStyleButtonST : public QPushButton {
+#include "Skelvane/widgets/PictureButton.h"
+
+class CXPStyleButtonST : public CPictureButton {
     Q_OBJECT
 public:
     explicit CXPStyleButtonST(QWidget* parent = nullptr);
 
-    // A file that cannot be loaded leaves the button blank; it still works.
-    void SetPicture(const QString& path);
-    bool HasPicture() const { return !picture_.isNull(); }
     void SetTooltipText(const QString& text);
     void SetHoverReport(std::function<void(const QPoint& inParent)> report) {
         hoverReport_ = std::move(report);
@@ -30,6 +27,5 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
-    QPixmap picture_;
     std::function<void(const QPoint&)> hoverReport_;
 };

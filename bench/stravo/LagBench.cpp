@@ -22,6 +22,7 @@
 #include "Stravo/StravoFilter.h"
 #include "bench/stravo/GraphSupport.h"
 #include "platform/dshow/DShow.h"
+#include "tests/support/GrabberGraph.h"
 #include "tools/camsim/CamSimProcess.h"
 
 namespace {
@@ -45,12 +46,8 @@ int64_t NowNs() {
 }
 
 // Notes the first arrival of every picture the grabber receives.
-class ArrivalRecorder : public ISampleGrabberCB {
+class ArrivalRecorder : public support::BufferCallback<> {
 public:
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT SampleCB(double, IMediaSample*) override { return S_OK; }
     HRESULT BufferCB(double, BYTE* buffer, long length) override {
         const int64_t now = NowNs();
         uint32_t counter = 0;
@@ -85,44 +82,18 @@ private:
 class Graph {
 public:
     bool Build(ISampleGrabberCB* callback) {
-        if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_IGraphBuilder, reinterpret_cast<void**>(&graph_))) ||
-            FAILED(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_ICaptureGraphBuilder2,
-                                    reinterpret_cast<void**>(&builder_))) ||
-            FAILED(builder_->SetFiltergraph(graph_)) ||
-            FAILED(CoCreateInstance(CLSID_StravoFilter, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_IBaseFilter, reinterpret_cast<void**>(&camera_))) ||
-            FAILED(graph_->AddFilter(camera_, L"Capture Filter")) ||
-            FAILED(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_IBaseFilter, reinterpret_cast<void**>(&grabberFilter_))) ||
-            FAILED(grabberFilter_.QueryInterface(IID_ISampleGrabber, &grabber_))) {
-            return false;
-        }
-        AM_MEDIA_TYPE rgb24{};
-        rgb24.majortype = MEDIATYPE_Video;
-        rgb24.subtype = MEDIASUBTYPE_RGB24;
-        return SUCCEEDED(grabber_->SetMediaType(&rgb24)) &&
-               SUCCEEDED(graph_->AddFilter(grabberFilter_, L"Grabber")) &&
-               SUCCEEDED(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
-                                          IID_IBaseFilter, reinterpret_cast<void**>(&renderer_))) &&
-               SUCCEEDED(graph_->AddFilter(renderer_, L"Null Renderer")) &&
-               SUCCEEDED(builder_->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera_,
-                                                grabberFilter_, renderer_)) &&
-               SUCCEEDED(grabber_->SetCallback(callback, 1)) &&
-               SUCCEEDED(graph_.QueryInterface(IID_IMediaControl, &control_)) &&
-               SUCCEEDED(control_->Run());
+        camera_ = support::CreateObject<IBaseFilter>(CLSID_StravoFilter, IID_IBaseFilter);
+        return camera_ &&
+               SUCCEEDED(support::BuildGrabberGraph(camera_, callback, nullptr, graph_)) &&
+               SUCCEEDED(graph_.control->Run());
     }
     ~Graph() {
-        if (control_) control_->Stop();
+        if (graph_.control) graph_.control->Stop();
     }
 
 private:
-    CComPtr<IGraphBuilder> graph_;
-    CComPtr<ICaptureGraphBuilder2> builder_;
-    CComPtr<IBaseFilter> camera_, grabberFilter_, renderer_;
-    CComPtr<ISampleGrabber> grabber_;
-    CComPtr<IMediaControl> control_;
+    CComPtr<IBaseFilter> camera_;
+    support::GrabberGraph graph_;
 };
 
 struct Figures {

@@ -64,17 +64,23 @@ std::vector<uint8_t> MakeYuyv(int width, int height) {
     return yuyv;
 }
 
-void BM_MjpegConverter(benchmark::State& state) {
+// Our converter on frames of `pixelFormat` that `make` draws at the benchmark's size.
+void RunConverter(benchmark::State& state, uint32_t pixelFormat,
+                  std::vector<uint8_t> (*make)(int width, int height)) {
     int width = int(state.range(0)), height = int(state.range(1));
-    std::vector<uint8_t> jpeg = MakeJpeg(width, height);
+    std::vector<uint8_t> frame = make(width, height);
     std::vector<uint8_t> picture(v4l2::Rgb24ImageSize(width, height));
     v4l2::FrameConverter converter;
-    converter.Configure(V4L2_PIX_FMT_MJPEG, width, height, 0);
+    converter.Configure(pixelFormat, width, height, 0);
     for (auto _ : state) {
-        if (!converter.Convert(jpeg.data(), jpeg.size(), picture.data(), picture.size()))
+        if (!converter.Convert(frame.data(), frame.size(), picture.data(), picture.size()))
             state.SkipWithError("conversion failed");
         benchmark::DoNotOptimize(picture.data());
     }
+}
+
+void BM_MjpegConverter(benchmark::State& state) {
+    RunConverter(state, V4L2_PIX_FMT_MJPEG, MakeJpeg);
 }
 
 void BM_MjpegBareTurbo(benchmark::State& state) {
@@ -91,16 +97,7 @@ void BM_MjpegBareTurbo(benchmark::State& state) {
 }
 
 void BM_YuyvConverter(benchmark::State& state) {
-    int width = int(state.range(0)), height = int(state.range(1));
-    std::vector<uint8_t> yuyv = MakeYuyv(width, height);
-    std::vector<uint8_t> picture(v4l2::Rgb24ImageSize(width, height));
-    v4l2::FrameConverter converter;
-    converter.Configure(V4L2_PIX_FMT_YUYV, width, height, 0);
-    for (auto _ : state) {
-        if (!converter.Convert(yuyv.data(), yuyv.size(), picture.data(), picture.size()))
-            state.SkipWithError("conversion failed");
-        benchmark::DoNotOptimize(picture.data());
-    }
+    RunConverter(state, V4L2_PIX_FMT_YUYV, MakeYuyv);
 }
 
 void BM_YuyvBareSwscale(benchmark::State& state) {

@@ -112,16 +112,25 @@ void ReleaseServerCall(const std::string& path) {
     if (found != table.servers.end()) --found->second.creating;
 }
 
-HRESULT GetServerClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+// Runs `call` with the class-object entry of the server registered for the class; the
+// server stays loaded until the call returns.
+template <class Call>
+HRESULT CallServer(REFCLSID rclsid, Call call) {
     std::string path;
     HRESULT hr = RegisteredServerPath(rclsid, path);
     if (FAILED(hr)) return hr;
     GetClassObjectFunction getClassObject = nullptr;
     hr = AcquireServer(path, &getClassObject);
     if (FAILED(hr)) return hr;
-    hr = getClassObject(rclsid, riid, ppv);
+    hr = call(getClassObject, path);
     ReleaseServerCall(path);
     return hr;
+}
+
+HRESULT GetServerClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+    return CallServer(rclsid, [&](GetClassObjectFunction getClassObject, const std::string&) {
+        return getClassObject(rclsid, riid, ppv);
+    });
 }
 
 }  // namespace
@@ -176,25 +185,20 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
     if ((dwClsContext & CLSCTX_INPROC) == 0) return REGDB_E_CLASSNOTREG;
     if (com::CreateFunction create = FindBuiltIn(rclsid)) return create(pUnkOuter, riid, ppv);
 
-    std::string path;
-    HRESULT hr = RegisteredServerPath(rclsid, path);
-    if (FAILED(hr)) return hr;
-    GetClassObjectFunction getClassObject = nullptr;
-    hr = AcquireServer(path, &getClassObject);
-    if (FAILED(hr)) return hr;
-    IClassFactory* factory = nullptr;
-    hr = getClassObject(rclsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
-    if (SUCCEEDED(hr) && factory != nullptr) {
-        hr = factory->CreateInstance(pUnkOuter, riid, ppv);
-        factory->Release();
-    } else if (SUCCEEDED(hr)) {
-        hr = E_UNEXPECTED;
-    }
-    ReleaseServerCall(path);
-    if (FAILED(hr))
-        sys::DebugTraceF("com: %s could not create class %s (0x%08X)", path.c_str(),
-                         com::GuidToString(rclsid).c_str(), static_cast<unsigned>(hr));
-    return hr;
+    return CallServer(rclsid, [&](GetClassObjectFunction getClassObject, const std::string& path) {
+        IClassFactory* factory = nullptr;
+        HRESULT hr = getClassObject(rclsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+        if (SUCCEEDED(hr) && factory != nullptr) {
+            hr = factory->CreateInstance(pUnkOuter, riid, ppv);
+            factory->Release();
+        } else if (SUCCEEDED(hr)) {
+            hr = E_UNEXPECTED;
+        }
+        if (FAILED(hr))
+            sys::DebugTraceF("com: %s could not create class %s (0x%08X)", path.c_str(),
+                             com::GuidToString(rclsid).c_str(), static_cast<unsigned>(hr));
+        return hr;
+    });
 }
 
 void CoFreeUnusedLibraries() {

@@ -655,6 +655,11 @@ STDAPI DllCanUnloadNow();
 // module's path, ThreadingModel "Both") and, for entries with setup data, the filter in
 // the legacy filter category; or, with FALSE, both removed.
 HRESULT AMovieDllRegisterServer2(BOOL bRegister);
+// AMovieDllRegisterServer2 and then, through the filter mapper, the filter `clsid` as the
+// video-input device `name` with `registration`; with FALSE both are removed. The first
+// failure, else the mapper's result.
+HRESULT AMovieDllRegisterVideoInputDevice(BOOL bRegister, const CLSID& clsid, LPCWSTR name,
+                                          const REGFILTER2* registration);
 // Writes HKEY_CLASSES_ROOT\CLSID\{clsServer} = szDescription and its server sub-key.
 HRESULT AMovieSetupRegisterServer(CLSID clsServer, LPCWSTR szDescription, LPCWSTR szFileName,
                                   LPCWSTR szThreadingModel = L"Both",

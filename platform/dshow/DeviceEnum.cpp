@@ -30,19 +30,25 @@ HRESULT ReadIntoVariant(const std::string* text, VARIANT* var) {
     return S_OK;
 }
 
-// Property bag of a provider's device: "FriendlyName" and, when it has one, "DevicePath".
-class CDevicePropertyBag : public CUnknown, public IPropertyBag {
+// What both kinds of property bag share: the interface on an object of their own.
+class CPropertyBagBase : public CUnknown, public IPropertyBag {
 public:
-    explicit CDevicePropertyBag(const VideoInputDevice& device)
-        : CUnknown("device property bag", nullptr) {
-        values_["FriendlyName"] = device.friendlyName;
-        if (!device.devicePath.empty()) values_["DevicePath"] = device.devicePath;
-    }
+    explicit CPropertyBagBase(const char* objectName) : CUnknown(objectName, nullptr) {}
     DECLARE_IUNKNOWN
 
     HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IPropertyBag) return GetInterface(static_cast<IPropertyBag*>(this), ppv);
         return CUnknown::NonDelegatingQueryInterface(riid, ppv);
+    }
+};
+
+// Property bag of a provider's device: "FriendlyName" and, when it has one, "DevicePath".
+class CDevicePropertyBag : public CPropertyBagBase {
+public:
+    explicit CDevicePropertyBag(const VideoInputDevice& device)
+        : CPropertyBagBase("device property bag") {
+        values_["FriendlyName"] = device.friendlyName;
+        if (!device.devicePath.empty()) values_["DevicePath"] = device.devicePath;
     }
 
     HRESULT Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* /*pErrorLog*/) override {
@@ -67,16 +73,10 @@ private:
 };
 
 // Property bag of a registered instance: the values of its key, read when asked.
-class CRegistryPropertyBag : public CUnknown, public IPropertyBag {
+class CRegistryPropertyBag : public CPropertyBagBase {
 public:
     explicit CRegistryPropertyBag(std::string keyPath)
-        : CUnknown("registry property bag", nullptr), keyPath_(std::move(keyPath)) {}
-    DECLARE_IUNKNOWN
-
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IPropertyBag) return GetInterface(static_cast<IPropertyBag*>(this), ppv);
-        return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-    }
+        : CPropertyBagBase("registry property bag"), keyPath_(std::move(keyPath)) {}
 
     HRESULT Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* /*pErrorLog*/) override {
         if (pszPropName == nullptr || pVar == nullptr) return E_POINTER;
@@ -129,8 +129,12 @@ private:
     std::string keyPath_;
 };
 
+// A moniker's storage: the device's property bag, the only interface offered.
 template <class Bag, class Arg>
-HRESULT CreateBag(const Arg& arg, REFIID riid, void** ppv) {
+HRESULT BindBag(const Arg& arg, REFIID riid, void** ppv) {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (riid != IID_IPropertyBag) return E_NOINTERFACE;
     auto* bag = new Bag(arg);
     bag->NonDelegatingAddRef();
     const HRESULT hr = bag->NonDelegatingQueryInterface(riid, ppv);
@@ -138,16 +142,32 @@ HRESULT CreateBag(const Arg& arg, REFIID riid, void** ppv) {
     return hr;
 }
 
-class CProviderMoniker : public CUnknown, public IMoniker {
+// What both kinds of device moniker share: the interface and the display name's copy.
+class CDeviceMoniker : public CUnknown, public IMoniker {
 public:
-    explicit CProviderMoniker(VideoInputDevice device)
-        : CUnknown("device moniker", nullptr), device_(std::move(device)) {}
+    explicit CDeviceMoniker(const char* objectName) : CUnknown(objectName, nullptr) {}
     DECLARE_IUNKNOWN
 
     HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IMoniker) return GetInterface(static_cast<IMoniker*>(this), ppv);
         return CUnknown::NonDelegatingQueryInterface(riid, ppv);
     }
+
+protected:
+    static HRESULT DisplayName(const std::wstring& name, LPOLESTR* result) {
+        if (result == nullptr) return E_POINTER;
+        auto* copy = static_cast<OLECHAR*>(CoTaskMemAlloc((name.size() + 1) * sizeof(OLECHAR)));
+        if (copy == nullptr) return E_OUTOFMEMORY;
+        std::wmemcpy(copy, name.c_str(), name.size() + 1);
+        *result = copy;
+        return S_OK;
+    }
+};
+
+class CProviderMoniker : public CDeviceMoniker {
+public:
+    explicit CProviderMoniker(VideoInputDevice device)
+        : CDeviceMoniker("device moniker"), device_(std::move(device)) {}
 
     HRESULT BindToObject(IBindCtx*, IMoniker*, REFIID riidResult, void** ppvResult) override {
         if (ppvResult == nullptr) return E_POINTER;
@@ -161,39 +181,21 @@ public:
     }
 
     HRESULT BindToStorage(IBindCtx*, IMoniker*, REFIID riid, void** ppvObj) override {
-        if (ppvObj == nullptr) return E_POINTER;
-        *ppvObj = nullptr;
-        if (riid != IID_IPropertyBag) return E_NOINTERFACE;
-        return CreateBag<CDevicePropertyBag>(device_, riid, ppvObj);
+        return BindBag<CDevicePropertyBag>(device_, riid, ppvObj);
     }
 
     HRESULT GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* ppszDisplayName) override {
         return DisplayName(L"@device:pnp:" + com::Utf8ToWide(device_.devicePath), ppszDisplayName);
     }
 
-    static HRESULT DisplayName(const std::wstring& name, LPOLESTR* result) {
-        if (result == nullptr) return E_POINTER;
-        auto* copy = static_cast<OLECHAR*>(CoTaskMemAlloc((name.size() + 1) * sizeof(OLECHAR)));
-        if (copy == nullptr) return E_OUTOFMEMORY;
-        std::wmemcpy(copy, name.c_str(), name.size() + 1);
-        *result = copy;
-        return S_OK;
-    }
-
 private:
     VideoInputDevice device_;
 };
 
-class CRegisteredMoniker : public CUnknown, public IMoniker {
+class CRegisteredMoniker : public CDeviceMoniker {
 public:
     explicit CRegisteredMoniker(std::string keyPath)
-        : CUnknown("registered moniker", nullptr), keyPath_(std::move(keyPath)) {}
-    DECLARE_IUNKNOWN
-
-    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IMoniker) return GetInterface(static_cast<IMoniker*>(this), ppv);
-        return CUnknown::NonDelegatingQueryInterface(riid, ppv);
-    }
+        : CDeviceMoniker("registered moniker"), keyPath_(std::move(keyPath)) {}
 
     // Creates the class named by the instance's "CLSID" value.
     HRESULT BindToObject(IBindCtx*, IMoniker*, REFIID riidResult, void** ppvResult) override {
@@ -211,15 +213,11 @@ public:
     }
 
     HRESULT BindToStorage(IBindCtx*, IMoniker*, REFIID riid, void** ppvObj) override {
-        if (ppvObj == nullptr) return E_POINTER;
-        *ppvObj = nullptr;
-        if (riid != IID_IPropertyBag) return E_NOINTERFACE;
-        return CreateBag<CRegistryPropertyBag>(keyPath_, riid, ppvObj);
+        return BindBag<CRegistryPropertyBag>(keyPath_, riid, ppvObj);
     }
 
     HRESULT GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* ppszDisplayName) override {
-        return CProviderMoniker::DisplayName(L"@device:sw:" + com::Utf8ToWide(keyPath_),
-                                             ppszDisplayName);
+        return DisplayName(L"@device:sw:" + com::Utf8ToWide(keyPath_), ppszDisplayName);
     }
 
 private:

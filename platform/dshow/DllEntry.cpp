@@ -143,3 +143,18 @@ HRESULT AMovieDllRegisterServer2(BOOL bRegister) {
     CoUninitialize();
     return hr;
 }
+
+HRESULT AMovieDllRegisterVideoInputDevice(BOOL bRegister, const CLSID& clsid, LPCWSTR name,
+                                          const REGFILTER2* registration) {
+    HRESULT hr = AMovieDllRegisterServer2(bRegister);
+    if (FAILED(hr)) return hr;
+    CComPtr<IFilterMapper2> mapper;
+    hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                          reinterpret_cast<void**>(&mapper));
+    if (FAILED(hr)) return hr;
+    if (bRegister) {
+        return mapper->RegisterFilter(clsid, name, nullptr, &CLSID_VideoInputDeviceCategory, name,
+                                      registration);
+    }
+    return mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, name, clsid);
+}

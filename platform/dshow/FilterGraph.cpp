@@ -191,34 +191,12 @@ public:
 
     // IMediaControl
     HRESULT Run() override {
-        std::lock_guard<std::recursive_mutex> guard(lock_);
-        if (state_ == State_Running) return S_OK;
-        const std::vector<IBaseFilter*> order = DownstreamFirst();
-        for (IBaseFilter* filter : order) {
-            const HRESULT hr = filter->Run(0);
-            if (FAILED(hr)) {
-                TraceStateFailure("Run", filter, hr);
-                StopAll();
-                return hr;
-            }
-        }
-        state_ = State_Running;
-        return S_OK;
+        return EnterState(State_Running, "Run", [](IBaseFilter* filter) { return filter->Run(0); });
     }
 
     HRESULT Pause() override {
-        std::lock_guard<std::recursive_mutex> guard(lock_);
-        if (state_ == State_Paused) return S_OK;
-        for (IBaseFilter* filter : DownstreamFirst()) {
-            const HRESULT hr = filter->Pause();
-            if (FAILED(hr)) {
-                TraceStateFailure("Pause", filter, hr);
-                StopAll();
-                return hr;
-            }
-        }
-        state_ = State_Paused;
-        return S_OK;
+        return EnterState(State_Paused, "Pause",
+                          [](IBaseFilter* filter) { return filter->Pause(); });
     }
 
     HRESULT Stop() override {
@@ -307,6 +285,24 @@ private:
         std::vector<IBaseFilter*> order = UpstreamFirst();
         std::reverse(order.begin(), order.end());
         return order;
+    }
+
+    // Renderers change first, so every filter finds its downstream neighbour ready; a filter
+    // that refuses stops them all.
+    template <class Change>
+    HRESULT EnterState(FILTER_STATE target, const char* what, Change change) {
+        std::lock_guard<std::recursive_mutex> guard(lock_);
+        if (state_ == target) return S_OK;
+        for (IBaseFilter* filter : DownstreamFirst()) {
+            const HRESULT hr = change(filter);
+            if (FAILED(hr)) {
+                TraceStateFailure(what, filter, hr);
+                StopAll();
+                return hr;
+            }
+        }
+        state_ = target;
+        return S_OK;
     }
 
     // Sources stop first, so no sample travels into a stopped filter.

@@ -414,31 +414,22 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pPin, IMemAllocator** ppAl
     pPin->GetAllocatorRequirements(&props);
     if (props.cbAlign == 0) props.cbAlign = 1;
 
-    HRESULT hr = pPin->GetAllocator(ppAlloc);
-    if (SUCCEEDED(hr)) {
-        hr = DecideBufferSize(*ppAlloc, &props);
-        if (SUCCEEDED(hr)) {
-            hr = pPin->NotifyAllocator(*ppAlloc, FALSE);
-            if (SUCCEEDED(hr)) return NOERROR;
+    // Sizes the allocator `obtained` gave and hands it to the input pin; a refused one is
+    // released.
+    auto agree = [&](HRESULT obtained) {
+        HRESULT hr = obtained;
+        if (SUCCEEDED(hr)) hr = DecideBufferSize(*ppAlloc, &props);
+        if (SUCCEEDED(hr)) hr = pPin->NotifyAllocator(*ppAlloc, FALSE);
+        if (FAILED(hr) && *ppAlloc != nullptr) {
+            (*ppAlloc)->Release();
+            *ppAlloc = nullptr;
         }
-    }
-    if (*ppAlloc != nullptr) {
-        (*ppAlloc)->Release();
-        *ppAlloc = nullptr;
-    }
-    hr = InitAllocator(ppAlloc);
-    if (SUCCEEDED(hr)) {
-        hr = DecideBufferSize(*ppAlloc, &props);
-        if (SUCCEEDED(hr)) {
-            hr = pPin->NotifyAllocator(*ppAlloc, FALSE);
-            if (SUCCEEDED(hr)) return NOERROR;
-        }
-    }
-    if (*ppAlloc != nullptr) {
-        (*ppAlloc)->Release();
-        *ppAlloc = nullptr;
-    }
-    return hr;
+        return hr;
+    };
+    // The input pin's allocator first, then one of our own.
+    if (SUCCEEDED(agree(pPin->GetAllocator(ppAlloc)))) return NOERROR;
+    const HRESULT hr = agree(InitAllocator(ppAlloc));
+    return SUCCEEDED(hr) ? NOERROR : hr;
 }
 
 HRESULT CBaseOutputPin::InitAllocator(IMemAllocator** ppAlloc) {

@@ -29,6 +29,11 @@ public:
 
     // The answer every later box gets; sys::IDOK until set.
     void SetAnswer(int answer) { answer_ = answer; }
+    // Forgets the boxes recorded so far.
+    virtual void Clear() {
+        std::lock_guard<std::mutex> guard(lock_);
+        boxes_.clear();
+    }
 
     std::vector<Box> Boxes() const {
         std::lock_guard<std::mutex> guard(lock_);
@@ -49,22 +54,24 @@ private:
     std::atomic<int> answer_{sys::IDOK};
 };
 
-// Installs a fresh RecordingPresenter for its lifetime.
-class ScopedRecordingPresenter {
+// Installs a fresh presenter of type P for its lifetime and then puts the previous one back.
+template <class P = RecordingPresenter>
+class ScopedPresenter {
 public:
-    ScopedRecordingPresenter()
-        : presenter_(std::make_shared<RecordingPresenter>()),
-          previous_(sys::SetMessageBoxPresenter(presenter_)) {}
-    ~ScopedRecordingPresenter() { sys::SetMessageBoxPresenter(previous_); }
-    ScopedRecordingPresenter(const ScopedRecordingPresenter&) = delete;
-    ScopedRecordingPresenter& operator=(const ScopedRecordingPresenter&) = delete;
+    ScopedPresenter()
+        : presenter_(std::make_shared<P>()), previous_(sys::SetMessageBoxPresenter(presenter_)) {}
+    ~ScopedPresenter() { sys::SetMessageBoxPresenter(previous_); }
+    ScopedPresenter(const ScopedPresenter&) = delete;
+    ScopedPresenter& operator=(const ScopedPresenter&) = delete;
 
-    RecordingPresenter* operator->() const { return presenter_.get(); }
-    RecordingPresenter& operator*() const { return *presenter_; }
+    P* operator->() const { return presenter_.get(); }
+    P& operator*() const { return *presenter_; }
 
 private:
-    std::shared_ptr<RecordingPresenter> presenter_;
+    std::shared_ptr<P> presenter_;
     std::shared_ptr<sys::IMessageBoxPresenter> previous_;
 };
+
+using ScopedRecordingPresenter = ScopedPresenter<>;
 
 }  // namespace support

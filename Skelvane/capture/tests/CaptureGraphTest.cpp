@@ -18,6 +18,7 @@
 #include "platform/sys/Sys.h"
 #include "platform/v4l2/CameraFilter.h"
 #include "platform/v4l2/tests/FakeCameras.h"
+#include "tests/support/GrabberGraph.h"
 #include "tests/support/RecordingPresenter.h"
 
 namespace fs = std::filesystem;
@@ -26,12 +27,8 @@ using namespace std::chrono_literals;
 namespace {
 
 // Records what reaches the preview callback.
-class FrameRecorder : public IFrameSizedCallback {
+class FrameRecorder : public support::BufferCallback<IFrameSizedCallback> {
 public:
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT SampleCB(double, IMediaSample*) override { return S_OK; }
     HRESULT BufferCB(double, BYTE* buffer, long length) override {
         std::lock_guard<std::mutex> lock(mutex);
         if (buffer != nullptr) lengths.push_back(length);

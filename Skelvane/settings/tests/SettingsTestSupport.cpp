@@ -54,23 +54,6 @@ std::string EditValue(const std::string& regText, const std::string& keySuffix,
 
 }  // namespace
 
-int RecordingPresenter::Present(const std::string& text, const std::string& caption, unsigned) {
-    std::lock_guard<std::mutex> guard(lock_);
-    texts_.push_back(text);
-    captions_.push_back(caption);
-    return sys::IDOK;
-}
-
-std::vector<std::string> RecordingPresenter::Texts() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return texts_;
-}
-
-std::vector<std::string> RecordingPresenter::Captions() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return captions_;
-}
-
 void SettingsTest::SetUp() {
     std::string pattern = (fs::temp_directory_path() / "skelvane-settings-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -85,7 +68,7 @@ void SettingsTest::SetUp() {
     setenv("HOME", (folder_ + "/home").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (folder_ + "/home/.config").c_str(), 1);
     SetLocale("en_US.UTF-8");
-    boxes_ = std::make_shared<RecordingPresenter>();
+    boxes_ = std::make_shared<support::RecordingPresenter>();
     previousPresenter_ = sys::SetMessageBoxPresenter(boxes_);
     SetInstallFolder(folder_ + "/install/");
     RebuildSingletons();

@@ -5,25 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "Skelvane/settings/Setting.h"
 #include "platform/sys/Sys.h"
-
-class RecordingPresenter : public sys::IMessageBoxPresenter {
-public:
-    int Present(const std::string& text, const std::string& caption, unsigned style) override;
-    std::vector<std::string> Texts() const;
-    std::vector<std::string> Captions() const;
-
-private:
-    mutable std::mutex lock_;
-    std::vector<std::string> texts_;
-    std::vector<std::string> captions_;
-};
+#include "tests/support/RecordingPresenter.h"
 
 // Each test gets its own store folder, home folder (for the documents folder), locale,
 // install folder and message-box recorder, and rebuilds the settings singletons on demand.
@@ -42,7 +30,7 @@ protected:
     std::string Documents() const { return folder_ + "/home/Documents"; }
 
     std::string folder_;
-    std::shared_ptr<RecordingPresenter> boxes_;
+    std::shared_ptr<support::RecordingPresenter> boxes_;
 
 private:
     std::shared_ptr<sys::IMessageBoxPresenter> previousPresenter_;

@@ -105,7 +105,7 @@ TEST_F(MainViewerTest, ExitQuestionNamesWhatRunsAndOnlyOkEndsTheWindow) {
     boxes_->Clear();
     const std::string style = "|" + std::to_string(sys::MB_OKCANCEL | sys::MB_ICONQUESTION);
 
-    boxes_->answer = sys::IDCANCEL;
+    boxes_->SetAnswer(sys::IDCANCEL);
     window.recording = 1;
     EXPECT_FALSE(window.close());
     EXPECT_TRUE(window.isVisible());
@@ -119,7 +119,7 @@ TEST_F(MainViewerTest, ExitQuestionNamesWhatRunsAndOnlyOkEndsTheWindow) {
               (std::vector<std::string>{"Leave|Q-recording" + style, "Leave|Q-idle" + style,
                                         "Leave|Q-timed" + style}));
 
-    boxes_->answer = sys::IDOK;
+    boxes_->SetAnswer(sys::IDOK);
     window.takePhoto = 1;
     EXPECT_TRUE(window.close());
     EXPECT_FALSE(window.isVisible());
@@ -132,7 +132,7 @@ TEST_F(MainViewerTest, ExitQuestionNamesWhatRunsAndOnlyOkEndsTheWindow) {
 TEST_F(MainViewerTest, ModalRunLeavesOwnerlessBoxesUsable) {
     Attach({});
     CMainViewerDlg window("Skelvane");
-    boxes_->answer = sys::IDOK;
+    boxes_->SetAnswer(sys::IDOK);
     QWidget* blockingWindow = &window;
     QTimer::singleShot(0, &window, [&] {
         blockingWindow = QApplication::activeModalWidget();

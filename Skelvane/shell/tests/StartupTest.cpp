@@ -13,22 +13,13 @@
 #include "Skelvane/shell/LumivorApp.h"
 #include "common/CRegistry.h"
 #include "platform/registry/Registry.h"
-#include "platform/sys/Sys.h"
+#include "tests/support/RecordingPresenter.h"
 
 extern char** environ;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-class RecordingPresenter : public sys::IMessageBoxPresenter {
-public:
-    int Present(const std::string& text, const std::string&, unsigned) override {
-        texts.push_back(text);
-        return sys::IDOK;
-    }
-    std::vector<std::string> texts;
-};
 
 class StartupTest : public ::testing::Test {
 protected:
@@ -40,17 +31,11 @@ protected:
         fs::create_directories(root_ / "run");
         registry::SetStoreFolders((root_ / "config/Skelvane").string(),
                                   (root_ / "run/Skelvane").string());
-        presenter_ = std::make_shared<RecordingPresenter>();
-        previous_ = sys::SetMessageBoxPresenter(presenter_);
     }
-    void TearDown() override {
-        sys::SetMessageBoxPresenter(previous_);
-        fs::remove_all(root_);
-    }
+    void TearDown() override { fs::remove_all(root_); }
 
     fs::path root_;
-    std::shared_ptr<RecordingPresenter> presenter_;
-    std::shared_ptr<sys::IMessageBoxPresenter> previous_;
+    support::ScopedRecordingPresenter presenter_;
 };
 
 TEST_F(StartupTest, CodecStatusIsWrittenAsZeroUnderAVolatileKey) {
@@ -67,15 +52,15 @@ TEST_F(StartupTest, CodecStatusIsWrittenAsZeroUnderAVolatileKey) {
     EXPECT_EQ(status, 0u);
     EXPECT_TRUE(fs::exists(registry::VolatileFilePath(HKEY_CURRENT_USER)));
     EXPECT_FALSE(fs::exists(registry::HiveFilePath(HKEY_CURRENT_USER)));
-    EXPECT_TRUE(presenter_->texts.empty());
+    EXPECT_TRUE(presenter_->Texts().empty());
 }
 
 TEST_F(StartupTest, UnwritableCodecKeyShowsTheSystemErrorCode) {
     fs::remove_all(root_ / "run");
     std::ofstream(root_ / "run") << "not a folder";
     EXPECT_FALSE(CLumivorApp::PrepareCodec());
-    ASSERT_EQ(presenter_->texts.size(), 1u);
-    EXPECT_EQ(presenter_->texts[0],
+    ASSERT_EQ(presenter_->Texts().size(), 1u);
+    EXPECT_EQ(presenter_->Texts()[0],
               "Fail to run application,because register xvid is error error code = " +
                   std::to_string(ENOTDIR));
 }

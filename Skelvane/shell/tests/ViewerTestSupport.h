@@ -31,6 +31,7 @@
 #include "platform/sys/Sys.h"
 #include "platform/v4l2/CameraFilter.h"
 #include "platform/v4l2/tests/FakeCameras.h"
+#include "tests/support/RecordingPresenter.h"
 #include "tests/support/TestApplication.h"
 
 namespace viewertest {
@@ -38,43 +39,37 @@ namespace viewertest {
 namespace fs = std::filesystem;
 
 // Records every box with whether a main window was on screen when it came; answers as told.
-class BoxRecorder : public sys::IMessageBoxPresenter {
+class BoxRecorder : public support::RecordingPresenter {
 public:
     int Present(const std::string& text, const std::string& caption, unsigned style) override {
+        // One lock around both records keeps them in the same order.
         std::lock_guard<std::mutex> lock(mutex_);
-        texts_.push_back(text);
-        asked_.push_back(caption + "|" + text + "|" + std::to_string(style));
         bool windowShown = false;
         for (QWidget* widget : QApplication::topLevelWidgets())
             windowShown = windowShown ||
                           (qobject_cast<CMainViewerDlg*>(widget) != nullptr && widget->isVisible());
         shownOverWindow_.push_back(windowShown);
-        return answer;
+        return RecordingPresenter::Present(text, caption, style);
     }
-    std::vector<std::string> Texts() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return texts_;
-    }
+    // Each box as "caption|text|style".
     std::vector<std::string> Asked() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return asked_;
+        std::vector<std::string> asked;
+        for (const Box& box : Boxes())
+            asked.push_back(box.caption + "|" + box.text + "|" + std::to_string(box.style));
+        return asked;
     }
     std::vector<bool> ShownOverWindow() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return shownOverWindow_;
     }
-    void Clear() {
+    void Clear() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        texts_.clear();
-        asked_.clear();
         shownOverWindow_.clear();
+        RecordingPresenter::Clear();
     }
-    std::atomic<int> answer{sys::IDOK};
 
 private:
     mutable std::mutex mutex_;
-    std::vector<std::string> texts_;
-    std::vector<std::string> asked_;
     std::vector<bool> shownOverWindow_;
 };
 
@@ -151,8 +146,6 @@ protected:
             "\"wifideviceip\"=dword:7f00005a\n");
         UseInstallFolder(std::string(SKELVANE_BIN_DIR) + "/");
         previousClocks_ = sys::SetClockSource({[this] { return nowMs_.load(); }, {}, {}});
-        boxes_ = std::make_shared<BoxRecorder>();
-        previousPresenter_ = sys::SetMessageBoxPresenter(boxes_);
         ResetSingletons();
         ChangeSettings([&](CSettingParam& param) {
             param.SetResourcesPath(Saving().string());
@@ -162,7 +155,6 @@ protected:
 
     void TearDown() override {
         ResetSingletons();
-        sys::SetMessageBoxPresenter(previousPresenter_);
         sys::SetClockSource(previousClocks_);
         if (previousSystem_ != nullptr) v4l2::SetDeviceSystem(previousSystem_);
         setenv("HOME", previousHome_.c_str(), 1);
@@ -239,11 +231,10 @@ protected:
     fs::path MediaRoot() const { return Saving() / "Skelvane"; }
 
     fs::path root_;
-    std::shared_ptr<BoxRecorder> boxes_;
+    support::ScopedPresenter<BoxRecorder> boxes_;
     std::atomic<int64_t> nowMs_{1460000000000};
 
 private:
-    std::shared_ptr<sys::IMessageBoxPresenter> previousPresenter_;
     sys::ClockSource previousClocks_;
     std::string previousHome_;
     std::vector<std::unique_ptr<v4l2::testing::FakeDeviceSystem>> systems_;

@@ -8,6 +8,7 @@ const AMOVIESETUP_MEDIATYPE kPinTypes = {&MEDIATYPE_Video, &GUID_NULL};
 const AMOVIESETUP_PIN kPin = {L"Output",  FALSE,   TRUE, FALSE,     FALSE,
                               &GUID_NULL, nullptr, 1,    &kPinTypes};
 const AMOVIESETUP_FILTER kFilter = {&CLSID_TestSource, L"test camera", MERIT_DO_NOT_USE, 1, &kPin};
+const REGFILTER2 kDevice = {1, MERIT_NORMAL, 1, &kPin};
 
 // Load and unload hooks stand in for DllMain.
 struct ModuleHooks {
@@ -22,28 +23,9 @@ CFactoryTemplate g_Templates[] = {
 int g_cTemplates = 1;
 
 STDAPI DllRegisterServer() {
-    HRESULT hr = AMovieDllRegisterServer2(TRUE);
-    if (FAILED(hr)) return hr;
-    IFilterMapper2* mapper = nullptr;
-    hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                          reinterpret_cast<void**>(&mapper));
-    if (FAILED(hr)) return hr;
-    const REGFILTER2 device = {1, MERIT_NORMAL, 1, &kPin};
-    hr = mapper->RegisterFilter(CLSID_TestSource, L"test camera", nullptr,
-                                &CLSID_VideoInputDeviceCategory, L"test camera", &device);
-    mapper->Release();
-    return hr;
+    return AMovieDllRegisterVideoInputDevice(TRUE, CLSID_TestSource, L"test camera", &kDevice);
 }
 
 STDAPI DllUnregisterServer() {
-    HRESULT hr = AMovieDllRegisterServer2(FALSE);
-    if (FAILED(hr)) return hr;
-    IFilterMapper2* mapper = nullptr;
-    hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                          reinterpret_cast<void**>(&mapper));
-    if (FAILED(hr)) return hr;
-    hr =
-        mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, L"test camera", CLSID_TestSource);
-    mapper->Release();
-    return hr;
+    return AMovieDllRegisterVideoInputDevice(FALSE, CLSID_TestSource, L"test camera", &kDevice);
 }

@@ -1,72 +1,29 @@
 #include "platform/v4l2/CameraFilter.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdlib>
-#include <filesystem>
-#include <mutex>
 #include <thread>
 
-#include "platform/registry/Registry.h"
 #include "platform/v4l2/tests/FakeCameras.h"
+#include "platform/v4l2/tests/GraphTestSupport.h"
 
 namespace v4l2 {
 namespace {
 
+using testing::BuildGraph;
+using testing::Create;
 using testing::FakeDeviceSystem;
-
-// Counts the frames a grabber hands over and keeps the last one.
-class FrameCounter final : public ISampleGrabberCB {
-public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (riid != IID_ISampleGrabberCB && riid != IID_IUnknown) return E_NOINTERFACE;
-        *ppv = this;
-        return S_OK;
-    }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT SampleCB(double, IMediaSample*) override { return S_OK; }
-    HRESULT BufferCB(double, BYTE* buffer, long length) override {
-        std::lock_guard lock(mutex);
-        last.assign(buffer, buffer + length);
-        ++frames;
-        changed.notify_all();
-        return S_OK;
-    }
-    bool WaitFrames(int count) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(20), [&] { return frames >= count; });
-    }
-    int Frames() {
-        std::lock_guard lock(mutex);
-        return frames;
-    }
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<BYTE> last;
-    int frames = 0;
-};
+using testing::FrameCounter;
+using testing::NameAndPath;
+using testing::PrivateStore;
+using Graph = support::GrabberGraph;
 
 class CameraFilterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ =
-            std::filesystem::temp_directory_path() / ("skelvane-v4l2-" + std::to_string(getpid()));
-        std::filesystem::create_directories(folder_ / "run");
-        registry::SetStoreFolders(folder_.string(), (folder_ / "run").string());
-        previous_ = SetDeviceSystem(&system_);
-        CoInitialize(nullptr);
-    }
-    void TearDown() override {
-        CoUninitialize();
-        SetDeviceSystem(previous_);
-        std::filesystem::remove_all(folder_);
-    }
+    void SetUp() override { previous_ = SetDeviceSystem(&system_); }
+    void TearDown() override { SetDeviceSystem(previous_); }
 
     CComPtr<IBaseFilter> MakeFilter(const std::string& node) {
         CComPtr<IBaseFilter> filter;
@@ -74,67 +31,9 @@ protected:
         return filter;
     }
 
-    template <class T>
-    CComPtr<T> Create(const CLSID& clsid, const IID& iid) {
-        CComPtr<T> object;
-        CreateInto(clsid, iid, object);
-        return object;
-    }
-    template <class T>
-    void CreateInto(const CLSID& clsid, const IID& iid, CComPtr<T>& object) {
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
-                                   reinterpret_cast<void**>(&object)),
-                  S_OK);
-    }
-
-    // A graph: camera -> grabber -> null renderer for the capture pin, and the same for the
-    // still pin when asked.
-    struct Graph {
-        CComPtr<IGraphBuilder> graph;
-        CComPtr<ICaptureGraphBuilder2> builder;
-        CComPtr<IMediaControl> control;
-        CComPtr<IBaseFilter> grabber;
-        CComPtr<IBaseFilter> stillGrabber;
-    };
-    void AddGrabber(Graph& g, const wchar_t* name, FrameCounter& counter,
-                    CComPtr<IBaseFilter>& grabber) {
-        CreateInto(CLSID_SampleGrabber, IID_IBaseFilter, grabber);
-        CComPtr<ISampleGrabber> sampleGrabber;
-        EXPECT_EQ(grabber.QueryInterface(IID_ISampleGrabber, &sampleGrabber), S_OK);
-        AM_MEDIA_TYPE type{};
-        type.majortype = MEDIATYPE_Video;
-        type.subtype = MEDIASUBTYPE_RGB24;
-        EXPECT_EQ(sampleGrabber->SetMediaType(&type), S_OK);
-        EXPECT_EQ(sampleGrabber->SetCallback(&counter, 1), S_OK);
-        EXPECT_EQ(g.graph->AddFilter(grabber, name), S_OK);
-    }
-    Graph BuildGraph(IBaseFilter* camera, FrameCounter& preview, FrameCounter* still = nullptr) {
-        Graph g;
-        CreateInto(CLSID_FilterGraph, IID_IGraphBuilder, g.graph);
-        CreateInto(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2, g.builder);
-        EXPECT_EQ(g.builder->SetFiltergraph(g.graph), S_OK);
-        EXPECT_EQ(g.graph.QueryInterface(IID_IMediaControl, &g.control), S_OK);
-        EXPECT_EQ(g.graph->AddFilter(camera, L"Capture Filter"), S_OK);
-        AddGrabber(g, L"Grabber", preview, g.grabber);
-        auto renderer = Create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
-        EXPECT_EQ(g.graph->AddFilter(renderer, L"Null"), S_OK);
-        EXPECT_EQ(g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera,
-                                          g.grabber, renderer),
-                  S_OK);
-        if (still) {
-            AddGrabber(g, L"SampleGrab", *still, g.stillGrabber);
-            auto stillRenderer = Create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
-            EXPECT_EQ(g.graph->AddFilter(stillRenderer, L"NullRender"), S_OK);
-            EXPECT_EQ(g.builder->RenderStream(&PIN_CATEGORY_STILL, &MEDIATYPE_Video, camera,
-                                              g.stillGrabber, stillRenderer),
-                      S_OK);
-        }
-        return g;
-    }
-
     FakeDeviceSystem system_;
     IDeviceSystem* previous_ = nullptr;
-    std::filesystem::path folder_;
+    PrivateStore store_{"skelvane-v4l2"};
 };
 
 // The system device enumerator lists the cameras with their names and bus paths, and binds
@@ -147,18 +46,7 @@ TEST_F(CameraFilterTest, CamerasAppearInTheVideoInputCategory) {
     std::vector<std::pair<std::string, std::string>> listed;
     CComPtr<IMoniker> moniker;
     while (monikers->Next(1, &moniker, nullptr) == S_OK) {
-        CComPtr<IPropertyBag> bag;
-        ASSERT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                         reinterpret_cast<void**>(&bag)),
-                  S_OK);
-        VARIANT name, path;
-        VariantInit(&name);
-        VariantInit(&path);
-        ASSERT_EQ(bag->Read(L"FriendlyName", &name, nullptr), S_OK);
-        ASSERT_EQ(bag->Read(L"DevicePath", &path, nullptr), S_OK);
-        listed.emplace_back(com::WideToUtf8(name.bstrVal), com::WideToUtf8(path.bstrVal));
-        VariantClear(&name);
-        VariantClear(&path);
+        listed.push_back(NameAndPath(moniker));
         CComPtr<IBaseFilter> filter;
         EXPECT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
                                         reinterpret_cast<void**>(&filter)),
@@ -280,10 +168,10 @@ TEST_F(CameraFilterTest, DeliversConvertedFramesOfTheNegotiatedSize) {
         ASSERT_EQ(g.control->Run(), S_OK);
         ASSERT_TRUE(counter.WaitFrames(3));
         EXPECT_EQ(g.control->Stop(), S_OK);
-        std::lock_guard lock(counter.mutex);
-        ASSERT_EQ(counter.last.size(), size_t(c.width * 3 * c.height));
-        EXPECT_NEAR(counter.last[0], testing::kBottomColour[0], 10);  // first bytes: bottom row
-        EXPECT_NEAR(counter.last[counter.last.size() - 1], testing::kTopColour[2], 10);
+        const std::vector<BYTE> last = counter.Last();
+        ASSERT_EQ(last.size(), size_t(c.width * 3 * c.height));
+        EXPECT_NEAR(last[0], testing::kBottomColour[0], 10);  // first bytes: bottom row
+        EXPECT_NEAR(last[last.size() - 1], testing::kTopColour[2], 10);
     }
 }
 
@@ -342,9 +230,9 @@ TEST_F(CameraFilterTest, SnapshotsReachTheStillPin) {
     ASSERT_EQ(videoControl->SetMode(stillPin, VideoControlFlag_Trigger), S_OK);
     ASSERT_TRUE(still.WaitFrames(2));
     ASSERT_EQ(g.control->Stop(), S_OK);
-    std::lock_guard lock(still.mutex);
-    EXPECT_EQ(still.last.size(), size_t(320 * 3 * 240));
-    EXPECT_NEAR(still.last[0], testing::kBottomColour[0], 10);
+    const std::vector<BYTE> last = still.Last();
+    ASSERT_EQ(last.size(), size_t(320 * 3 * 240));
+    EXPECT_NEAR(last[0], testing::kBottomColour[0], 10);
 }
 
 // The button's thread reads the still mode and the still pin's connection while the

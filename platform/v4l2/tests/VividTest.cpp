@@ -10,29 +10,36 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
+#include <optional>
 #include <set>
 #include <span>
 #include <sstream>
 
-#include "platform/registry/Registry.h"
 #include "platform/v4l2/CameraFilter.h"
 #include "platform/v4l2/CameraList.h"
+#include "platform/v4l2/tests/GraphTestSupport.h"
 
 namespace v4l2 {
 namespace {
+
+using testing::BuildGraph;
+using testing::Create;
+using testing::FrameCounter;
+using testing::NameAndPath;
+using testing::PrivateStore;
+using Graph = support::GrabberGraph;
 
 constexpr char kNode[] = "/dev/video0";
 constexpr char kBusInfo[] = "platform:vivid-000";
 // Emulated without KVM the VM is slow; a frame that takes this long is not coming.
 constexpr int kFrameTimeoutMs = 20000;
+constexpr std::chrono::milliseconds kFrameTimeout{kFrameTimeoutMs};
 // Off by this much per channel still counts as the colour (chroma filtering, rounding).
 constexpr int kTolerance = 24;
 
@@ -83,8 +90,8 @@ enum class Pattern {
 
 // The bars across the first, middle and last line of the picture; a picture upside down,
 // mirrored or with its colours swapped fails.
-void ExpectBars(std::span<const uint8_t> picture, uint32_t width, uint32_t height,
-                Pattern pattern, bool grey = false) {
+void ExpectBars(std::span<const uint8_t> picture, uint32_t width, uint32_t height, Pattern pattern,
+                bool grey = false) {
     ASSERT_EQ(picture.size(), Rgb24ImageSize(width, height));
     bool vertical = pattern == Pattern::VerticalBars;
     auto bars = Bars(vertical ? 191 : 255);
@@ -107,45 +114,6 @@ void ExpectBars(std::span<const uint8_t> picture, uint32_t width, uint32_t heigh
     }
 }
 
-// Counts the frames a grabber hands over and keeps the last one.
-class FrameCounter final : public ISampleGrabberCB {
-public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (riid != IID_ISampleGrabberCB && riid != IID_IUnknown) return E_NOINTERFACE;
-        *ppv = this;
-        return S_OK;
-    }
-    ULONG AddRef() override { return 2; }
-    ULONG Release() override { return 1; }
-    HRESULT SampleCB(double, IMediaSample*) override { return S_OK; }
-    HRESULT BufferCB(double, BYTE* buffer, long length) override {
-        std::lock_guard lock(mutex_);
-        last_.assign(buffer, buffer + length);
-        ++frames_;
-        changed_.notify_all();
-        return S_OK;
-    }
-    // Waits for `more` frames after those seen so far; returns the last one.
-    std::vector<uint8_t> WaitMore(int more) {
-        std::unique_lock lock(mutex_);
-        int wanted = frames_ + more;
-        if (!changed_.wait_for(lock, std::chrono::milliseconds(kFrameTimeoutMs * more),
-                               [&] { return frames_ >= wanted; }))
-            ADD_FAILURE() << "only " << frames_ << " of " << wanted << " frames came";
-        return last_;
-    }
-    int Frames() {
-        std::lock_guard lock(mutex_);
-        return frames_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<uint8_t> last_;
-    int frames_ = 0;
-};
-
 class VividTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -161,17 +129,7 @@ protected:
         SetMenu("OSD Text Mode", "None");
         SetControl(V4L2_CID_BRIGHTNESS, 128);
 
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("skelvane-vivid-" + std::to_string(getpid()));
-        std::filesystem::create_directories(folder_ / "run");
-        registry::SetStoreFolders(folder_.string(), (folder_ / "run").string());
-        CoInitialize(nullptr);
-        comStarted_ = true;
-    }
-    void TearDown() override {
-        if (!comStarted_) return;
-        CoUninitialize();
-        std::filesystem::remove_all(folder_);
+        store_.emplace("skelvane-vivid");
     }
 
     bool OpenVivid() {
@@ -217,14 +175,6 @@ protected:
         EXPECT_EQ(CCameraFilter::Create(KernelDeviceSystem(), kNode, &filter), S_OK);
         return filter;
     }
-    template <class T>
-    CComPtr<T> Create(const CLSID& clsid, const IID& iid) {
-        CComPtr<T> object;
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid,
-                                   reinterpret_cast<void**>(&object)),
-                  S_OK);
-        return object;
-    }
     CComPtr<IAMStreamConfig> StreamConfig(IBaseFilter* camera) {
         CComPtr<IEnumPins> pins;
         CComPtr<IPin> pin;
@@ -256,40 +206,9 @@ protected:
         FAIL() << "no " << width << " x " << height << " on offer";
     }
 
-    // camera -> grabber -> null renderer on the capture pin.
-    struct Graph {
-        CComPtr<IGraphBuilder> graph;
-        CComPtr<IMediaControl> control;
-    };
-    Graph BuildGraph(IBaseFilter* camera, FrameCounter& counter) {
-        Graph g;
-        g.graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
-        auto builder =
-            Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
-        EXPECT_EQ(builder->SetFiltergraph(g.graph), S_OK);
-        EXPECT_EQ(g.graph.QueryInterface(IID_IMediaControl, &g.control), S_OK);
-        EXPECT_EQ(g.graph->AddFilter(camera, L"Capture Filter"), S_OK);
-        auto grabber = Create<IBaseFilter>(CLSID_SampleGrabber, IID_IBaseFilter);
-        CComPtr<ISampleGrabber> sampleGrabber;
-        EXPECT_EQ(grabber.QueryInterface(IID_ISampleGrabber, &sampleGrabber), S_OK);
-        AM_MEDIA_TYPE type{};
-        type.majortype = MEDIATYPE_Video;
-        type.subtype = MEDIASUBTYPE_RGB24;
-        EXPECT_EQ(sampleGrabber->SetMediaType(&type), S_OK);
-        EXPECT_EQ(sampleGrabber->SetCallback(&counter, 1), S_OK);
-        EXPECT_EQ(g.graph->AddFilter(grabber, L"Grabber"), S_OK);
-        auto renderer = Create<IBaseFilter>(CLSID_NullRenderer, IID_IBaseFilter);
-        EXPECT_EQ(g.graph->AddFilter(renderer, L"Null"), S_OK);
-        EXPECT_EQ(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera, grabber,
-                                        renderer),
-                  S_OK);
-        return g;
-    }
-
     std::unique_ptr<IDeviceNode> node_;
     std::vector<ControlInfo> controls_;
-    std::filesystem::path folder_;
-    bool comStarted_ = false;
+    std::optional<PrivateStore> store_;  // only once vivid is there
 };
 
 // vivid is listed under its card name with a path built from its bus, both by the camera list
@@ -308,23 +227,13 @@ TEST_F(VividTest, ListsVividUnderItsCardNameAndBusPath) {
     ASSERT_EQ(devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0), S_OK);
     CComPtr<IMoniker> moniker;
     ASSERT_EQ(monikers->Next(1, &moniker, nullptr), S_OK);
-    CComPtr<IPropertyBag> bag;
-    ASSERT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                     reinterpret_cast<void**>(&bag)),
-              S_OK);
-    VARIANT name, path;
-    VariantInit(&name);
-    VariantInit(&path);
-    ASSERT_EQ(bag->Read(L"FriendlyName", &name, nullptr), S_OK);
-    ASSERT_EQ(bag->Read(L"DevicePath", &path, nullptr), S_OK);
-    EXPECT_EQ(com::WideToUtf8(name.bstrVal), "vivid");
-    EXPECT_EQ(com::WideToUtf8(path.bstrVal), std::string("v4l2#") + kBusInfo);
-    VariantClear(&name);
-    VariantClear(&path);
+    const auto [name, path] = NameAndPath(moniker);
+    EXPECT_EQ(name, "vivid");
+    EXPECT_EQ(path, std::string("v4l2#") + kBusInfo);
     CComPtr<IBaseFilter> filter;
-    EXPECT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                    reinterpret_cast<void**>(&filter)),
-              S_OK);
+    EXPECT_EQ(
+        moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&filter)),
+        S_OK);
     moniker.Release();
     EXPECT_EQ(monikers->Next(1, &moniker, nullptr), S_FALSE);
 }
@@ -335,8 +244,8 @@ TEST_F(VividTest, OffersTheWebcamSizesAtTheirFastestRates) {
         LONG width, height;
         REFERENCE_TIME interval;  // 100 ns
     };
-    const Offer offers[] = {{320, 180, 166666},   {640, 360, 250000},    {640, 480, 400000},
-                            {1280, 720, 800000},  {1920, 1080, 2000000}, {3840, 2160, 5000000}};
+    const Offer offers[] = {{320, 180, 166666},  {640, 360, 250000},    {640, 480, 400000},
+                            {1280, 720, 800000}, {1920, 1080, 2000000}, {3840, 2160, 5000000}};
     auto camera = MakeFilter();
     auto config = StreamConfig(camera);
     ASSERT_TRUE(config);
@@ -369,11 +278,11 @@ TEST_F(VividTest, StreamsEachPixelFormatUprightInItsColours) {
         bool grey;
     };
     const Case cases[] = {
-        {V4L2_PIX_FMT_YUYV, "YUYV", false},    {V4L2_PIX_FMT_UYVY, "UYVY", false},
-        {V4L2_PIX_FMT_YVYU, "YVYU", false},    {V4L2_PIX_FMT_NV12, "NV12", false},
-        {V4L2_PIX_FMT_NV21, "NV21", false},    {V4L2_PIX_FMT_YUV420, "YU12", false},
-        {V4L2_PIX_FMT_YVU420, "YV12", false},  {V4L2_PIX_FMT_YUV422P, "422P", false},
-        {V4L2_PIX_FMT_RGB24, "RGB3", false},   {V4L2_PIX_FMT_BGR24, "BGR3", false},
+        {V4L2_PIX_FMT_YUYV, "YUYV", false},   {V4L2_PIX_FMT_UYVY, "UYVY", false},
+        {V4L2_PIX_FMT_YVYU, "YVYU", false},   {V4L2_PIX_FMT_NV12, "NV12", false},
+        {V4L2_PIX_FMT_NV21, "NV21", false},   {V4L2_PIX_FMT_YUV420, "YU12", false},
+        {V4L2_PIX_FMT_YVU420, "YV12", false}, {V4L2_PIX_FMT_YUV422P, "422P", false},
+        {V4L2_PIX_FMT_RGB24, "RGB3", false},  {V4L2_PIX_FMT_BGR24, "BGR3", false},
         {V4L2_PIX_FMT_GREY, "GREY", true},
     };
     std::set<uint32_t> offered;
@@ -409,7 +318,7 @@ TEST_F(VividTest, RunsAtANewSizeAfterStop) {
         FrameCounter counter;
         Graph g = BuildGraph(camera, counter);
         ASSERT_EQ(g.control->Run(), S_OK);
-        auto picture = counter.WaitMore(2);
+        auto picture = counter.WaitMore(2, kFrameTimeout);
         EXPECT_EQ(g.control->Stop(), S_OK);
         ExpectBars(picture, width, height, Pattern::VerticalBars);
         v4l2_format format{};
@@ -441,7 +350,7 @@ TEST_F(VividTest, BrightnessReachesTheDriverAndThePicture) {
     FrameCounter counter;
     Graph g = BuildGraph(camera, counter);
     ASSERT_EQ(g.control->Run(), S_OK);
-    auto before = counter.WaitMore(2);
+    auto before = counter.WaitMore(2, kFrameTimeout);
     ExpectBars(before, 320, 180, Pattern::VerticalBars);
 
     ASSERT_EQ(controls->SetValue(V4L2_CID_BRIGHTNESS, 200), S_OK);
@@ -450,7 +359,7 @@ TEST_F(VividTest, BrightnessReachesTheDriverAndThePicture) {
     EXPECT_EQ(value, 200);
     EXPECT_EQ(GetControl(V4L2_CID_BRIGHTNESS), 200);  // through another handle
     // Frames already in the queue still show the old level.
-    auto after = counter.WaitMore(6);
+    auto after = counter.WaitMore(6, kFrameTimeout);
     EXPECT_EQ(g.control->Stop(), S_OK);
     Rgb black = PixelAt(after, 320, 180, 320 * 15 / 16, 90);
     EXPECT_GT(black.r, 50) << Text(black);
@@ -469,7 +378,7 @@ TEST_F(VividTest, SecondFilterCannotRunWhileTheFirstStreams) {
     FrameCounter firstFrames;
     Graph firstGraph = BuildGraph(first, firstFrames);
     ASSERT_EQ(firstGraph.control->Run(), S_OK);
-    firstFrames.WaitMore(1);
+    firstFrames.WaitMore(1, kFrameTimeout);
 
     auto second = MakeFilter();
     FrameCounter secondFrames;
@@ -480,7 +389,7 @@ TEST_F(VividTest, SecondFilterCannotRunWhileTheFirstStreams) {
 
     ASSERT_EQ(firstGraph.control->Stop(), S_OK);
     ASSERT_EQ(secondGraph.control->Run(), S_OK);
-    secondFrames.WaitMore(1);
+    secondFrames.WaitMore(1, kFrameTimeout);
     EXPECT_EQ(secondGraph.control->Stop(), S_OK);
 }
 
@@ -528,9 +437,9 @@ uint32_t Le32(const std::vector<uint8_t>& bytes, size_t offset) {
 TEST_F(VividTest, DevicesToolListsVividAndGrabsBitmaps) {
     const std::string tool = std::string(SKELVANE_BIN_DIR) + "/skelvane-devices";
     ASSERT_TRUE(std::filesystem::exists(tool)) << "build skelvane-devices first";
-    const std::string environment = "HOME=" + folder_.string() +
-                                    " XDG_CONFIG_HOME=" + folder_.string() +
-                                    " XDG_RUNTIME_DIR=" + (folder_ / "run").string() + " ";
+    const std::string environment = "HOME=" + store_->Folder().string() +
+                                    " XDG_CONFIG_HOME=" + store_->Folder().string() +
+                                    " XDG_RUNTIME_DIR=" + (store_->Folder() / "run").string() + " ";
     std::string output;
     ASSERT_EQ(RunCommand(environment + tool, output), 0) << output;
     EXPECT_NE(output.find(std::string("0  vivid  v4l2#") + kBusInfo + "\n"), std::string::npos)
@@ -543,7 +452,7 @@ TEST_F(VividTest, DevicesToolListsVividAndGrabsBitmaps) {
     const Case cases[] = {{"", 3}, {"320x180", 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("size \"") + c.size + "\"");
-        auto frames = folder_ / ("frames" + std::string(c.size));
+        auto frames = store_->Folder() / ("frames" + std::string(c.size));
         std::string command = environment + tool + " --grab 0 " + std::to_string(c.count) + " " +
                               frames.string() + " " + c.size;
         ASSERT_EQ(RunCommand(command, output), 0) << output;

@@ -11,6 +11,9 @@ constexpr int kMargin = 3;
 }
 
 CCoolBtn::CCoolBtn(QWidget* parent) : CPictureButton(parent), menu_(new QMenu(this)) {
+    // A click that is not a mouse press (Enter, a screen reader's press action) opens the
+    // menu too; queued, so whoever clicked is answered before the menu's own loop runs.
+    connect(this, &QPushButton::clicked, this, &CCoolBtn::OpenMenu, Qt::QueuedConnection);
     connect(menu_, &QMenu::triggered, this, [this](QAction* action) {
         if (commandHandler_) commandHandler_(action->data().toInt());
     });

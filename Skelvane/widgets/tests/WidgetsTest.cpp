@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMouseEvent>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "Skelvane/widgets/CollapsibleSplitter.h"
 #include "Skelvane/widgets/DropDownButton.h"
@@ -88,6 +91,28 @@ TEST_F(WidgetsTest, DropDownMenuReportsItsItemsAndKeepsTheirTexts) {
     button.SetMenuItemText(32780, "水平翻转");
     EXPECT_EQ(button.MenuItem(32780)->text(), "水平翻转");
     EXPECT_EQ(button.MenuItem(1), nullptr);
+}
+
+TEST_F(WidgetsTest, DropDownMenuOpensFromTheAccessiblePressAction) {
+    QWidget window;
+    auto* button = new CCoolBtn(&window);
+    button->SetCaption("Flip");
+    button->AddMenuItem(32779, "Flip Vertical", "/nonexistent/vert.png");
+    window.show();
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+    ASSERT_NE(accessible, nullptr);
+    ASSERT_NE(accessible->actionInterface(), nullptr);
+    bool shown = false;
+    QObject::connect(button->Menu(), &QMenu::aboutToShow, [&] {
+        shown = true;
+        QTimer::singleShot(0, button->Menu(), &QMenu::close);
+    });
+    accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_FALSE(shown);  // the caller is answered before the menu's loop runs
+    QElapsedTimer waited;
+    waited.start();
+    while (!shown && waited.elapsed() < 5000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(shown);
 }
 
 TEST_F(WidgetsTest, LeftColumnCollapsesAndComesBackAtItsWidth) {

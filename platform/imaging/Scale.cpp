@@ -33,8 +33,10 @@ private:
 
 // Byte i of `out` is byte i of `upper` and of `lower` mixed in the ratio
 // (256 - weight) : weight, rounded.
-void BlendRows(const uint8_t* upper, const uint8_t* lower, unsigned weight, uint8_t* out,
-               size_t count) {
+__attribute__((target_clones("avx2", "default"))) void BlendRows(const uint8_t* upper,
+                                                                 const uint8_t* lower,
+                                                                 unsigned weight, uint8_t* out,
+                                                                 size_t count) {
     if (weight == 0) {
         std::memcpy(out, upper, count);
         return;

@@ -57,25 +57,40 @@ void CopyPicture(const imaging::BgrImageView& from, const imaging::BgrImageSpan&
     }
 }
 
+// Blackens the frame around the side x side square at (left, top), padding included, as
+// drawing onto a fresh black canvas would leave it.
+void ClearAround(const FrameBuffer& frame, int left, int top, int side) {
+    const int64_t stride = FrameRowStride(frame.width);
+    const size_t squareEnd = static_cast<size_t>(left + side) * 3;
+    for (int y = 0; y < frame.height; ++y) {
+        uint8_t* row = frame.data + stride * (frame.height - 1 - y);
+        if (y < top || y >= top + side) {
+            std::memset(row, 0, stride);
+            continue;
+        }
+        std::memset(row, 0, static_cast<size_t>(left) * 3);
+        std::memset(row + squareEnd, 0, stride - squareEnd);
+    }
+}
+
 // The turned picture is h x w; in a frame that is not square it is stretched to the square
 // of the shorter side, centred, on black. Only its height in the frame's orientation changes,
-// so a landscape frame is turned and then squeezed, a portrait frame squeezed and then
-// turned. Nothing touches the frame until every step that can fail has succeeded.
+// so a landscape frame is turned and then squeezed straight into the frame, a portrait frame
+// squeezed and then turned. Nothing touches the frame until every step that can fail has
+// succeeded.
 bool QuarterTurn(const FrameBuffer& frame, Gdiplus::RotateFlipType type) {
     const int width = frame.width;
     const int height = frame.height;
     const int side = std::min(width, height);
+    const int left = std::max(0, (width - height) / 2);
+    const int top = std::max(0, (height - width) / 2);
     const imaging::BgrImageSpan whole = FramePart(frame, 0, 0, width, height);
-    const imaging::BgrImageSpan target = FramePart(frame, std::max(0, (width - height) / 2),
-                                                   std::max(0, (height - width) / 2), side, side);
-    const size_t frameBytes = static_cast<size_t>(whole.rowStride) * height;
+    const imaging::BgrImageSpan target = FramePart(frame, left, top, side, side);
     if (width > height) {
         const imaging::BgrImageSpan turned = ScratchPicture(scratch.turned, height, width);
-        const imaging::BgrImageSpan squeezed = ScratchPicture(scratch.squeezed, side, side);
         imaging::RotateFlipCopy(whole.View(), turned, type);
-        if (!imaging::ScaleHeightBilinear(turned.View(), squeezed)) return false;
-        std::memset(frame.data, 0, frameBytes);
-        CopyPicture(squeezed.View(), target);
+        if (!imaging::ScaleHeightBilinear(turned.View(), target)) return false;
+        ClearAround(frame, left, top, side);
         return true;
     }
     const imaging::BgrImageSpan squeezed = ScratchPicture(scratch.squeezed, width, side);
@@ -83,7 +98,7 @@ bool QuarterTurn(const FrameBuffer& frame, Gdiplus::RotateFlipType type) {
         CopyPicture(whole.View(), squeezed);
     } else {
         if (!imaging::ScaleHeightBilinear(whole.View(), squeezed)) return false;
-        std::memset(frame.data, 0, frameBytes);
+        ClearAround(frame, left, top, side);
     }
     imaging::RotateFlipCopy(squeezed.View(), target, type);
     return true;

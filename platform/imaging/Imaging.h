@@ -1,7 +1,6 @@
 // Pictures of 24-bit blue-green-red pixels: JPEG files written with libjpeg-turbo, scaling
-// with libswscale, and the turns and mirrors. Every call sets up and releases its own
-// library context, except the height scaling, whose scaler each thread keeps for the next
-// picture of the same sizes.
+// with libswscale, a height squeeze of our own, and the turns and mirrors. Every call sets
+// up and releases its own library context.
 #pragma once
 
 #include <cstddef>
@@ -71,9 +70,10 @@ WriteResult WriteJpegFile(const BgrImageView& image, const std::string& path, in
 // either size is not positive or the scaler cannot be set up.
 std::optional<BgrBitmap> ScaleBicubic(const BgrImageView& source, int width, int height);
 
-// `source` stretched or squeezed to the height of `target` with bilinear interpolation; the
-// columns keep their width, which both must share. False, with `target` possibly half
-// written, when the sizes do not fit or the scaler cannot be set up.
+// `source` stretched or squeezed to the height of `target` with bilinear interpolation: each
+// target row mixes the two source rows nearest its centre, without the wider prefilter of a
+// scaler's downscale (as plain bilinear drawing does). The columns keep their width, which
+// both must share. False, with `target` untouched, when the sizes do not fit.
 bool ScaleHeightBilinear(const BgrImageView& source, const BgrImageSpan& target);
 
 // `first` followed by `then`, as the one type that does both.

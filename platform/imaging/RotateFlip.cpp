@@ -5,6 +5,12 @@
 #include <cstring>
 
 #include "platform/imaging/Imaging.h"
+#include "platform/imaging/RotateFlipCopy.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define IMAGING_HAS_AVX2_TILES 1
+#endif
 
 namespace imaging {
 
@@ -144,6 +150,113 @@ void ExchangeMirrored(uint8_t* left, uint8_t* rightEnd, int count) {
 constexpr int kBandRows = 16;
 constexpr int kBandColumns = 128;
 
+// The source as a quarter turn walks it: target (x, y) is source column Column(y) of the row
+// Row(x) points to.
+struct TurnWalk {
+    Rows<const uint8_t> from;
+    Rows<uint8_t> to;
+    int sourceWidth;
+    int columnSign;  // -1: target rows run from the source's last column backwards
+    int firstRow;
+    int rowSign;
+    int Column(int y) const { return columnSign < 0 ? sourceWidth - 1 - y : y; }
+    const uint8_t* Row(int x) const { return from.Row(firstRow + rowSign * x); }
+};
+
+// Target rows [y, endY) from column x to endX, pixel by pixel.
+void TurnPixels(const TurnWalk& walk, int y, int endY, int x, int endX) {
+    const ptrdiff_t rowStep = walk.rowSign * walk.from.step;
+    for (; y < endY; ++y) {
+        const int column = walk.Column(y);
+        const uint8_t* in = walk.Row(x) + column * 3;
+        uint8_t* out = walk.to.Row(y) + x * 3;
+        int at = x;
+        // Four bytes move as one; the fourth belongs to the next pixel of the same row on
+        // both sides, so it is read in bounds and overwritten next.
+        if (column < walk.sourceWidth - 1) {
+            for (; at + 1 < endX; ++at, in += rowStep, out += 3) std::memcpy(out, in, 4);
+        }
+        for (; at < endX; ++at, in += rowStep, out += 3) std::memcpy(out, in, 3);
+    }
+}
+
+#ifdef IMAGING_HAS_AVX2_TILES
+bool CanUseAvx2() {
+    static const bool can = __builtin_cpu_supports("avx2");
+    return can;
+}
+
+// Tiles of 8 x 8 pixels: each source row's 8 pixels are widened to one 32-bit lane each,
+// the lanes transposed as an 8 x 8 matrix and narrowed back. Every load and store is 16
+// bytes for 12 bytes of pixels, so a tile needs two pixels to spare on its right in the
+// source row and in the target row; the spare bytes written are overwritten by the next
+// tile or the pixel loop, which come later in the row.
+constexpr int kTile = 8;
+constexpr int kTileSpare = 2;
+
+__attribute__((target("avx2"))) void TurnTile(const uint8_t* in, ptrdiff_t rowStep,
+                                              uint8_t* const out[kTile]) {
+    const __m256i widen = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
+                                           1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m256i narrow = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
+                                            0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    __m256i rows[kTile];
+#pragma GCC unroll 8
+    for (int k = 0; k < kTile; ++k, in += rowStep) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 12));
+        rows[k] = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1),
+                                      widen);
+    }
+    __m256i pairs[kTile];
+#pragma GCC unroll 4
+    for (int k = 0; k < kTile; k += 2) {
+        pairs[k] = _mm256_unpacklo_epi32(rows[k], rows[k + 1]);
+        pairs[k + 1] = _mm256_unpackhi_epi32(rows[k], rows[k + 1]);
+    }
+    __m256i quads[kTile];
+#pragma GCC unroll 2
+    for (int k = 0; k < kTile; k += 4) {
+        quads[k] = _mm256_unpacklo_epi64(pairs[k], pairs[k + 2]);
+        quads[k + 1] = _mm256_unpackhi_epi64(pairs[k], pairs[k + 2]);
+        quads[k + 2] = _mm256_unpacklo_epi64(pairs[k + 1], pairs[k + 3]);
+        quads[k + 3] = _mm256_unpackhi_epi64(pairs[k + 1], pairs[k + 3]);
+    }
+    // quads[j] holds column j of source rows 0..3 and column j + 4 of the same rows in its
+    // high half; quads[j + 4] the same for rows 4..7.
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) {
+        const __m256i columns[2] = {_mm256_permute2x128_si256(quads[j], quads[j + 4], 0x20),
+                                    _mm256_permute2x128_si256(quads[j], quads[j + 4], 0x31)};
+#pragma GCC unroll 2
+        for (int half = 0; half < 2; ++half) {
+            const __m256i pixels = _mm256_shuffle_epi8(columns[half], narrow);
+            uint8_t* const target = out[j + 4 * half];
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm256_castsi256_si128(pixels));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 12),
+                             _mm256_extracti128_si256(pixels, 1));
+        }
+    }
+}
+
+// Target rows [y, y + 8) from column x on, in tiles while they have room; returns the first
+// column left for the pixel loop.
+int TurnTiles(const TurnWalk& walk, int y, int x, int endX, int targetWidth) {
+    const int firstColumn = walk.columnSign < 0 ? walk.Column(y + kTile - 1) : walk.Column(y);
+    if (firstColumn + kTile + kTileSpare > walk.sourceWidth) return x;
+    const ptrdiff_t rowStep = walk.rowSign * walk.from.step;
+    for (; x + kTile <= endX && x + kTile + kTileSpare <= targetWidth; x += kTile) {
+        // Tile row j is source column firstColumn + j, which is target row y + j, or
+        // y + 7 - j when the columns are walked backwards.
+        uint8_t* out[kTile];
+        for (int j = 0; j < kTile; ++j)
+            out[j] = walk.to.Row(walk.columnSign < 0 ? y + kTile - 1 - j : y + j) + x * 3;
+        TurnTile(walk.Row(x) + firstColumn * 3, rowStep, out);
+    }
+    return x;
+}
+#endif
+
 }  // namespace
 
 Gdiplus::RotateFlipType CombineRotateFlip(Gdiplus::RotateFlipType first,
@@ -189,33 +302,39 @@ void RotateFlipInPlace(const BgrImageSpan& picture, Gdiplus::RotateFlipType type
 
 void RotateFlipCopy(const BgrImageView& source, const BgrImageSpan& target,
                     Gdiplus::RotateFlipType type) {
+    RotateFlipCopy(source, target, type, VectorUse::Best);
+}
+
+void RotateFlipCopy(const BgrImageView& source, const BgrImageSpan& target,
+                    Gdiplus::RotateFlipType type, VectorUse use) {
     if (!SwapsSides(type)) return;
-    const auto from = RowsOf(source.pixels, source.height, source.rowStride, source.bottomUp);
-    const auto to = RowsOf(target.pixels, target.height, target.rowStride, target.bottomUp);
     // Inverse of the type's matrix (its transpose): target (x, y) reads source column
     // sign(xy) * y and row sign(yx) * x, counted from the far side when the sign is negative.
     const Matrix forward = MatrixOf(type);
-    const int columnSign = forward.yx;
-    const int rowSign = forward.xy;
-    const int sourceWidth = source.width;
-    const int firstRow = rowSign < 0 ? source.height - 1 : 0;
-    const ptrdiff_t rowStep = rowSign * from.step;
+    const TurnWalk walk{RowsOf(source.pixels, source.height, source.rowStride, source.bottomUp),
+                        RowsOf(target.pixels, target.height, target.rowStride, target.bottomUp),
+                        source.width,
+                        forward.yx,
+                        forward.xy < 0 ? source.height - 1 : 0,
+                        forward.xy};
+#ifdef IMAGING_HAS_AVX2_TILES
+    const bool tiles = use == VectorUse::Best && CanUseAvx2();
+#else
+    const bool tiles = false;
+    (void)use;
+#endif
     for (int bandY = 0; bandY < target.height; bandY += kBandRows) {
         const int endY = std::min(bandY + kBandRows, target.height);
         for (int bandX = 0; bandX < target.width; bandX += kBandColumns) {
             const int endX = std::min(bandX + kBandColumns, target.width);
-            for (int y = bandY; y < endY; ++y) {
-                const int column = columnSign < 0 ? sourceWidth - 1 - y : y;
-                const uint8_t* in = from.Row(firstRow + rowSign * bandX) + column * 3;
-                uint8_t* out = to.Row(y) + bandX * 3;
-                int x = bandX;
-                // Four bytes move as one; the fourth belongs to the next pixel of the same
-                // row on both sides, so it is read in bounds and overwritten next.
-                if (column < sourceWidth - 1) {
-                    for (; x + 1 < endX; ++x, in += rowStep, out += 3) std::memcpy(out, in, 4);
-                }
-                for (; x < endX; ++x, in += rowStep, out += 3) std::memcpy(out, in, 3);
+            int y = bandY;
+#ifdef IMAGING_HAS_AVX2_TILES
+            for (; tiles && y + kTile <= endY; y += kTile) {
+                const int rest = TurnTiles(walk, y, bandX, endX, target.width);
+                TurnPixels(walk, y, y + kTile, rest, endX);
             }
+#endif
+            TurnPixels(walk, y, endY, bandX, endX);
         }
     }
 }

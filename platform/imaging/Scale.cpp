@@ -3,6 +3,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/imaging/Imaging.h"
 #include "platform/sys/Sys.h"
 
@@ -28,25 +31,35 @@ private:
     SwsContext* context_;
 };
 
-// The height scaler each thread keeps: setting one up costs about as much as a frame's
-// scaling, and one frame after another asks for the same sizes.
-class HeightScaler {
-public:
-    HeightScaler() = default;
-    ~HeightScaler() { sws_freeContext(context_); }
-    HeightScaler(const HeightScaler&) = delete;
-    HeightScaler& operator=(const HeightScaler&) = delete;
-
-    SwsContext* For(int rowBytes, int srcHeight, int dstHeight) {
-        context_ = sws_getCachedContext(context_, rowBytes, srcHeight, AV_PIX_FMT_GRAY8, rowBytes,
-                                        dstHeight, AV_PIX_FMT_GRAY8, SWS_BILINEAR, nullptr, nullptr,
-                                        nullptr);
-        return context_;
+// Byte i of `out` is byte i of `upper` and of `lower` mixed in the ratio
+// (256 - weight) : weight, rounded.
+__attribute__((target_clones("avx2", "default"))) void BlendRows(const uint8_t* upper,
+                                                                 const uint8_t* lower,
+                                                                 unsigned weight, uint8_t* out,
+                                                                 size_t count) {
+    if (weight == 0) {
+        std::memcpy(out, upper, count);
+        return;
     }
-
-private:
-    SwsContext* context_ = nullptr;
-};
+    using Bytes = uint8_t __attribute__((vector_size(32)));
+    using Words = uint16_t __attribute__((vector_size(64)));
+    const uint16_t upperWeight = static_cast<uint16_t>(256 - weight);
+    const uint16_t lowerWeight = static_cast<uint16_t>(weight);
+    size_t at = 0;
+    for (; at + sizeof(Bytes) <= count; at += sizeof(Bytes)) {
+        Bytes a, b;
+        std::memcpy(&a, upper + at, sizeof a);
+        std::memcpy(&b, lower + at, sizeof b);
+        const Words mixed = (__builtin_convertvector(a, Words) * upperWeight +
+                             __builtin_convertvector(b, Words) * lowerWeight + 128) >>
+                            8;
+        const Bytes result = __builtin_convertvector(mixed, Bytes);
+        std::memcpy(out + at, &result, sizeof result);
+    }
+    for (; at < count; ++at)
+        out[at] =
+            static_cast<uint8_t>((upper[at] * upperWeight + lower[at] * lowerWeight + 128) >> 8);
+}
 
 // First row of the picture as seen and the step to the next, negative for bottom-up rows.
 const uint8_t* TopRow(const BgrImageView& picture, int* step) {
@@ -102,28 +115,24 @@ bool ScaleHeightBilinear(const BgrImageView& source, const BgrImageSpan& target)
                          target.height, source.width, target.width);
         return false;
     }
-    // Each byte column is stretched on its own, so the rows are handed over as grey rows of
-    // three times the width: the scaler then has no colour conversion to make, and with the
-    // width unchanged its horizontal pass copies.
-    thread_local HeightScaler heightScaler;
-    SwsContext* const scaler = heightScaler.For(source.width * 3, source.height, target.height);
-    if (scaler == nullptr) {
-        sys::DebugTraceF("scale: no bilinear scaler from height %d to %d", source.height,
-                         target.height);
-        return false;
-    }
     int sourceStep = 0;
     int targetStep = 0;
-    const uint8_t* const srcPlanes[4] = {TopRow(source, &sourceStep), nullptr, nullptr, nullptr};
-    uint8_t* const dstPlanes[4] = {const_cast<uint8_t*>(TopRow(target.View(), &targetStep)),
-                                   nullptr, nullptr, nullptr};
-    const int srcSteps[4] = {sourceStep, 0, 0, 0};
-    const int dstSteps[4] = {targetStep, 0, 0, 0};
-    if (const int rows =
-            sws_scale(scaler, srcPlanes, srcSteps, 0, source.height, dstPlanes, dstSteps);
-        rows != target.height) {
-        sys::DebugTraceF("scale: height %d to %d gave %d rows", source.height, target.height, rows);
-        return false;
+    const uint8_t* const sourceTop = TopRow(source, &sourceStep);
+    uint8_t* const targetTop = const_cast<uint8_t*>(TopRow(target.View(), &targetStep));
+    const size_t rowBytes = static_cast<size_t>(source.width) * 3;
+    // Row centres line up: target row i samples the source at (i + 0.5) * s / t - 0.5,
+    // kept in 1/256ths of a row and held inside the picture at both ends.
+    const int64_t sourceHeight = source.height;
+    const int64_t targetHeight = target.height;
+    for (int row = 0; row < target.height; ++row) {
+        const int64_t at = std::max<int64_t>(
+            0, (((2 * row + 1) * sourceHeight - targetHeight) * 256 + targetHeight) /
+                   (2 * targetHeight));
+        const int64_t upper = std::min<int64_t>(at >> 8, sourceHeight - 1);
+        const int64_t lower = std::min<int64_t>(upper + 1, sourceHeight - 1);
+        BlendRows(sourceTop + upper * sourceStep, sourceTop + lower * sourceStep,
+                  static_cast<unsigned>(at & 255), targetTop + ptrdiff_t{row} * targetStep,
+                  rowBytes);
     }
     return true;
 }

@@ -6,6 +6,8 @@ Usage: drive-window.py STEP [STEP ...]; each step waits up to 20 s for what it n
   choose=ITEM         picks the entry ITEM of the combo box or list that holds it
   wait=NAME           waits until an element named NAME shows
   gone=NAME           waits until no element named NAME shows
+  key=KEY             types one key (Up, Down, Return, Escape, space) where the focus is,
+                      e.g. in an open menu, which has no accessible element of its own
   sleep=SECONDS       waits
 Names match whole accessible names; a name may be written as "Window/Name" to look only
 inside the top-level window of that name. Exits 1 with the step that failed.
@@ -18,7 +20,8 @@ from gi.repository import Atspi
 
 APPLICATION = "Skelvane"
 STEP_TIMEOUT_S = 20.0
-KEY_UP, KEY_DOWN = 0xFF52, 0xFF54  # X keysyms
+KEYSYMS = {"Up": 0xFF52, "Down": 0xFF54, "Return": 0xFF0D, "Escape": 0xFF1B, "space": 0x20}
+KEY_UP, KEY_DOWN = KEYSYMS["Up"], KEYSYMS["Down"]
 
 
 def application():
@@ -127,6 +130,8 @@ def main(steps):
             eventually(f"'{argument}' to show", lambda: find(argument))
         elif verb == "gone":
             eventually(f"'{argument}' to go", lambda: find(argument) is None)
+        elif verb == "key":
+            press_key(KEYSYMS[argument])
         elif verb == "sleep":
             time.sleep(float(argument))
         else:

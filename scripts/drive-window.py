@@ -6,6 +6,7 @@ Usage: drive-window.py STEP [STEP ...]; each step waits up to 20 s for what it n
   choose=ITEM         picks the entry ITEM of the combo box or list that holds it
   wait=NAME           waits until an element named NAME shows
   gone=NAME           waits until no element named NAME shows
+  type=NAME:TEXT      replaces the text of the field named NAME by TEXT
   key=KEY             types one key (Up, Down, Return, Escape, space) where the focus is,
                       e.g. in an open menu, which has no accessible element of its own
   sleep=SECONDS       waits
@@ -92,7 +93,8 @@ def entry_named(item_name):
         try:
             names = [node.getChildAtIndex(i).name for i in range(node.childCount)]
             roles = [node.getChildAtIndex(i).getRoleName() for i in range(node.childCount)]
-            if item_name in names and roles[names.index(item_name)] == "list item":
+            if (item_name in names and roles[names.index(item_name)] == "list item" and
+                    showing(node.parent)):
                 return node.parent, names
             pending.extend(node.getChildAtIndex(i) for i in range(node.childCount))
         except Exception:
@@ -106,16 +108,20 @@ def press_key(keysym):
 
 
 def choose(item_name):
-    """Picks an entry of a combo box with the arrow keys, as a keyboard user would: the
-    program then sees the same activation as from a person."""
+    """Picks an entry of a combo box as a keyboard user would: opens its list, moves to the
+    entry with the arrow keys and takes it with Return, so the program sees a person's
+    choice."""
     box, names = eventually(f"an entry '{item_name}'", lambda: entry_named(item_name))
-    box.queryComponent().grabFocus()
-    time.sleep(0.2)
-    for _ in range(len(names)):
-        if box.name == item_name:
-            return
-        step = names.index(item_name) - names.index(box.name) if box.name in names else 1
+    if box.name == item_name:
+        return
+    actions = box.queryAction()
+    show = [actions.getName(i) for i in range(actions.nActions)].index("ShowMenu")
+    step = names.index(item_name) - (names.index(box.name) if box.name in names else -1)
+    actions.doAction(show)
+    time.sleep(0.3)
+    for _ in range(abs(step)):
         press_key(KEY_DOWN if step > 0 else KEY_UP)
+    press_key(KEYSYMS["Return"])
     eventually(f"'{item_name}' to be chosen", lambda: box.name == item_name)
 
 
@@ -130,6 +136,10 @@ def main(steps):
             eventually(f"'{argument}' to show", lambda: find(argument))
         elif verb == "gone":
             eventually(f"'{argument}' to go", lambda: find(argument) is None)
+        elif verb == "type":
+            name, _, text = argument.partition(":")
+            field = eventually(f"'{name}' to show", lambda: find(name))
+            field.queryEditableText().setTextContents(text)
         elif verb == "key":
             press_key(KEYSYMS[argument])
         elif verb == "sleep":

@@ -26,6 +26,7 @@
 #include "Skelvane/settings/InstallFolder.h"
 #include "Skelvane/settings/LocalizableString.h"
 #include "Skelvane/settings/SettingParam.h"
+#include "Skelvane/settings/tests/ProductStoreTest.h"
 #include "Skelvane/shell/MainViewerDlg.h"
 #include "platform/registry/Registry.h"
 #include "platform/sys/Sys.h"
@@ -89,12 +90,6 @@ inline void Settle() {
     while (timer.elapsed() < 100) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-inline std::string ReadText(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // A USB camera of the listed vendor (0c45) or of another one, offering YUYV sizes.
 inline v4l2::testing::FakeCamera Camera(const std::string& node, const std::string& card,
@@ -114,7 +109,7 @@ inline v4l2::testing::FakeCamera OtherCamera() {
     return Camera("/dev/video2", "Other Camera", "usb-0000:00:14.0-2", 0x046d);
 }
 
-class ViewerTest : public ::testing::Test {
+class ViewerTest : public support::ProductStoreTest {
 protected:
     static void SetUpTestSuite() {
         StartTestApplication();
@@ -124,62 +119,23 @@ protected:
     static void TearDownTestSuite() { StopTestApplication(); }
 
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("skelvane-viewer-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_ / "home");
-        fs::create_directories(Saving());
-        if (const char* home = std::getenv("HOME")) previousHome_ = home;
-        setenv("HOME", (root_ / "home").c_str(), 1);
-        // Modules loaded by a test find the store through the environment.
-        setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
-        unsetenv("XDG_RUNTIME_DIR");
-        registry::SetStoreFolders((root_ / "Skelvane").string(), "");
-        ASSERT_EQ(
-            registry::ImportRegText(
-                ReadText(fs::path(SKELVANE_SOURCE_DIR) / "Resource/DefaultSettings.reg"), false),
-            ERROR_SUCCESS);
+        support::ProductStoreTest::SetUp();
+        previousClocks_ = sys::SetClockSource({[this] { return nowMs_.load(); }, {}, {}});
         // The wireless camera, should any test list it, is looked for on this machine only.
-        ImportText(
+        ProvisionStore(
             "[HKEY_CURRENT_USER\\software\\Skelvane\\default\\system]\n"
             "\"wifideviceip\"=dword:7f00005a\n");
-        UseInstallFolder(std::string(SKELVANE_BIN_DIR) + "/");
-        previousClocks_ = sys::SetClockSource({[this] { return nowMs_.load(); }, {}, {}});
-        ResetSingletons();
-        ChangeSettings([&](CSettingParam& param) {
-            param.SetResourcesPath(Saving().string());
-            param.language = 0;  // English
-        });
     }
 
     void TearDown() override {
-        ResetSingletons();
+        support::ProductStoreTest::TearDown();
         sys::SetClockSource(previousClocks_);
         if (previousSystem_ != nullptr) v4l2::SetDeviceSystem(previousSystem_);
-        setenv("HOME", previousHome_.c_str(), 1);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
     }
 
-    static void ResetSingletons() {
-        CSettingParamManage::Destroy();
-        CLocalizableString::Destroy();
-        CSavingLoactionManage::Destroy();
+    void ResetSingletons() override {
+        support::ProductStoreTest::ResetSingletons();
         RotateSampleImp::Destroy();
-    }
-    static void ImportText(const std::string& text) {
-        ASSERT_EQ(registry::ImportRegText("Windows Registry Editor Version 5.00\n\n" + text, false),
-                  ERROR_SUCCESS);
-    }
-    static void UseInstallFolder(const std::string& folder) {
-        SetInstallFolder(folder);
-        CLocalizableString::Destroy();
-    }
-    static void ChangeSettings(const std::function<void(CSettingParam&)>& change) {
-        CSettingParam param = CSettingParamManage::Instance()->GetCurrent();
-        change(param);
-        CSettingParamManage::Instance()->Apply(param);
     }
 
     // Registers the wireless camera's module from the build tree in the private store.
@@ -227,16 +183,13 @@ protected:
     }
     static std::string Localized(const char* key) { return GetLocalizedString(key, "?"); }
 
-    fs::path Saving() const { return root_ / "saving"; }
     fs::path MediaRoot() const { return Saving() / "Skelvane"; }
 
-    fs::path root_;
     support::ScopedPresenter<BoxRecorder> boxes_;
     std::atomic<int64_t> nowMs_{1460000000000};
 
 private:
     sys::ClockSource previousClocks_;
-    std::string previousHome_;
     std::vector<std::unique_ptr<v4l2::testing::FakeDeviceSystem>> systems_;
     v4l2::IDeviceSystem* previousSystem_ = nullptr;
 };

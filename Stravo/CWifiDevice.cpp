@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -44,6 +45,32 @@ std::string ErrorText(int code) {
 
 void FreePacket(AVPacket* packet) {
     av_packet_free(&packet);
+}
+
+
+// A scaler from a decoded picture to BGR24 of the same size. JPEG decoders give the
+// full-range "J" formats, which the scaler takes only as their plain counterparts with the
+// range stated (and otherwise complains on every stream).
+SwsContext* BgrScalerFor(AVPixelFormat format, int width, int height) {
+    static const std::pair<AVPixelFormat, AVPixelFormat> kFullRange[] = {
+        {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P}, {AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUV422P},
+        {AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV444P}, {AV_PIX_FMT_YUVJ440P, AV_PIX_FMT_YUV440P},
+        {AV_PIX_FMT_YUVJ411P, AV_PIX_FMT_YUV411P}};
+    int sourceRange = 0;
+    for (const auto& [full, plain] : kFullRange) {
+        if (format == full) {
+            format = plain;
+            sourceRange = 1;
+        }
+    }
+    SwsContext* scaler = sws_getContext(width, height, format, width, height, AV_PIX_FMT_BGR24,
+                                        SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (scaler != nullptr && sourceRange != 0) {
+        const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+        sws_setColorspaceDetails(scaler, coefficients, sourceRange, coefficients, 1, 0, 1 << 16,
+                                 1 << 16);
+    }
+    return scaler;
 }
 
 }  // namespace
@@ -253,8 +280,7 @@ bool CWifiDevice::PrepareDecoding(std::string& error) {
         error = "unknown picture size";
         return false;
     }
-    scaler_ = sws_getContext(width_, height_, decoder_->pix_fmt, width_, height_, AV_PIX_FMT_BGR24,
-                             SWS_BICUBIC, nullptr, nullptr, nullptr);
+    scaler_ = BgrScalerFor(decoder_->pix_fmt, width_, height_);
     scalerFormat_ = decoder_->pix_fmt;
     outputPicture_ = av_frame_alloc();
     pictureSize_ = av_image_get_buffer_size(AV_PIX_FMT_BGR24, width_, height_, kRowAlignment);
@@ -356,8 +382,7 @@ void CWifiDevice::QueuePicture(const AVFrame& frame) {
     auto format = static_cast<AVPixelFormat>(frame.format);
     if (format != scalerFormat_) {
         sws_freeContext(scaler_);
-        scaler_ = sws_getContext(width_, height_, format, width_, height_, AV_PIX_FMT_BGR24,
-                                 SWS_BICUBIC, nullptr, nullptr, nullptr);
+        scaler_ = BgrScalerFor(format, width_, height_);
         scalerFormat_ = format;
     }
     const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);

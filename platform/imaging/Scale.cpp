@@ -32,11 +32,9 @@ private:
 };
 
 // Byte i of `out` is byte i of `upper` and of `lower` mixed in the ratio
-// (256 - weight) : weight, rounded.
-__attribute__((target_clones("avx2", "default"))) void BlendRows(const uint8_t* upper,
-                                                                 const uint8_t* lower,
-                                                                 unsigned weight, uint8_t* out,
-                                                                 size_t count) {
+// (256 - weight) : weight, rounded. Inlined into a plain and an AVX2 copy below.
+__attribute__((always_inline)) inline void MixRows(const uint8_t* upper, const uint8_t* lower,
+                                                   unsigned weight, uint8_t* out, size_t count) {
     if (weight == 0) {
         std::memcpy(out, upper, count);
         return;
@@ -59,6 +57,24 @@ __attribute__((target_clones("avx2", "default"))) void BlendRows(const uint8_t* 
     for (; at < count; ++at)
         out[at] =
             static_cast<uint8_t>((upper[at] * upperWeight + lower[at] * lowerWeight + 128) >> 8);
+}
+
+// Chosen at run time by a plain check, not by the compiler's function clones: their
+// resolver runs while the program is loaded, before the sanitizers' runtimes are ready.
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void MixRowsAvx2(const uint8_t* upper, const uint8_t* lower,
+                                                 unsigned weight, uint8_t* out, size_t count) {
+    MixRows(upper, lower, weight, out, count);
+}
+#endif
+
+void BlendRows(const uint8_t* upper, const uint8_t* lower, unsigned weight, uint8_t* out,
+               size_t count) {
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return MixRowsAvx2(upper, lower, weight, out, count);
+#endif
+    MixRows(upper, lower, weight, out, count);
 }
 
 // First row of the picture as seen and the step to the next, negative for bottom-up rows.

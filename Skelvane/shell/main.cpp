@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: Skelvane [Qt options]\n       Skelvane --help | --version\n";
+constexpr const char* kUsage = "Usage: Skelvane [Qt options]\n  or:  Skelvane --help | --version\n";
 
 }  // namespace
 

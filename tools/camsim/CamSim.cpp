@@ -64,7 +64,7 @@ void OnSignal(int) {
 std::string UsageText() {
     char text[2048];
     snprintf(text, sizeof(text),
-            "usage: skelvane-camsim [--address A] [--port P] [--size WxH] [--fps N]\n"
+            "Usage: skelvane-camsim [--address A] [--port P] [--size WxH] [--fps N]\n"
             "                       [--button-every SECONDS] [--pattern quadrants|detail]\n"
             "                       [--stop-after SECONDS] [--send-log FILE]\n"
             "                       [--alternate-size WxH] [--plain-size WxH]\n"

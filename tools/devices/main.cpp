@@ -24,9 +24,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUsage =
-    "usage: skelvane-devices\n"
-    "       skelvane-devices --formats INDEX\n"
-    "       skelvane-devices --grab INDEX COUNT DIR [WIDTHxHEIGHT]\n";
+    "Usage: skelvane-devices\n"
+    "  or:  skelvane-devices --formats INDEX\n"
+    "  or:  skelvane-devices --grab INDEX COUNT DIR [WIDTHxHEIGHT]\n";
 
 int Usage() {
     std::cerr << kUsage;
@@ -208,7 +208,7 @@ int main(int argc, char** argv) {
         argc, argv, "skelvane-devices",
         std::string("Lists the video-input devices (index, name, device path), the formats of "
                     "one, or grabs pictures from one into a folder.\n\n") +
-            kUsage + "       skelvane-devices --help | --version\n");
+            kUsage + "  or:  skelvane-devices --help | --version\n");
     if (answered >= 0) return answered;
     v4l2::InstallCameraProvider();
     CCaptureVideo capture;

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: skelvane-reg import FILE\n       skelvane-reg query KEY [NAME]\n";
+constexpr const char* kUsage = "Usage: skelvane-reg import FILE\n  or:  skelvane-reg query KEY [NAME]\n";
 
 int Usage() {
     std::cerr << kUsage;
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
         argc, argv, "skelvane-reg",
         std::string("Imports .reg text into the user's settings store (existing values "
                     "replaced) and prints the values of a key.\n\n") +
-            kUsage + "       skelvane-reg --help | --version\n");
+            kUsage + "  or:  skelvane-reg --help | --version\n");
     if (answered >= 0) return answered;
     if (argc == 3 && std::strcmp(argv[1], "import") == 0) return Import(argv[2]);
     if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "query") == 0)

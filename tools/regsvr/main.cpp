@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: skelvane-regsvr [-u] MODULE\n";
+constexpr const char* kUsage = "Usage: skelvane-regsvr [-u] MODULE\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
         argc, argv, "skelvane-regsvr",
         std::string("Registers an in-process server module (a camera module) by calling its "
                     "DllRegisterServer export; with -u unregisters it.\n\n") +
-            kUsage + "       skelvane-regsvr --help | --version\n");
+            kUsage + "  or:  skelvane-regsvr --help | --version\n");
     if (answered >= 0) return answered;
     bool unregister = false;
     const char* path = nullptr;

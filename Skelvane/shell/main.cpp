@@ -47,6 +47,8 @@ int main(int argc, char** argv) {
         const ScreenSize size{screen->size().width(), screen->size().height()};
         SetScreenSizeSource([size] { return size; });
     }
-    CLumivorApp app(QString::fromLocal8Bit(argv[0]));
+    // The executable's own path, links resolved: started as "skelvane" it is still the one
+    // Skelvane, so the single-instance lock is the same.
+    CLumivorApp app(QCoreApplication::applicationFilePath());
     return app.InitInstance();
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "BuildInfo.h"
 #include "platform/sys/Sys.h"
 
 namespace {
@@ -28,8 +29,11 @@ std::string GetInstallFolder() {
     errno = 0;
     std::string folder = sys::GetInstallFolder();
     const int error = errno;
-    if (folder.empty()) sys::WarningBox(std::strerror(error));
-    return folder;
+    if (folder.empty()) {
+        sys::WarningBox(std::strerror(error));
+        return folder;
+    }
+    return sys::FolderHolding(folder, "Resource", SKELVANE_DATA_FROM_BIN);
 }
 
 void SetInstallFolder(const std::string& folder) {

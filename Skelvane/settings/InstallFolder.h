@@ -3,7 +3,8 @@
 
 #include <string>
 
-// The folder of the running executable with a trailing "/", or the folder set with
+// The folder that holds Resource/ with a trailing "/": the running executable's folder in a
+// build folder, its ../share/skelvane/ when installed, or the folder set with
 // SetInstallFolder. When the executable's path cannot be found the system's text for
 // the error is shown and the result is empty (paths become relative to the working folder).
 std::string GetInstallFolder();

@@ -411,6 +411,15 @@ LONG ImportRegText(const std::string& text, bool keepExisting) {
     return ERROR_SUCCESS;
 }
 
+LONG ImportRegFile(const std::string& path, bool keepExisting) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return ERROR_FILE_NOT_FOUND;
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) return ERROR_FILE_NOT_FOUND;
+    return ImportRegText(text.str(), keepExisting);
+}
+
 }  // namespace registry
 
 using namespace registry;

@@ -87,5 +87,8 @@ std::string VolatileFilePath(HKEY root);  // empty when volatile keys stay in me
 // Imports a .reg text into a root, key by key, value by value. With `keepExisting`,
 // values that already exist are left alone. Returns ERROR_SUCCESS or the first failure.
 LONG ImportRegText(const std::string& text, bool keepExisting);
+// ImportRegText on the contents of a file; ERROR_FILE_NOT_FOUND when it cannot be read
+// (errno tells why).
+LONG ImportRegFile(const std::string& path, bool keepExisting);
 
 }  // namespace registry

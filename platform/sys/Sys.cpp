@@ -195,6 +195,14 @@ std::string GetInstallFolder() {
     return folder.substr(0, folder.rfind('/') + 1);
 }
 
+std::string FolderHolding(const std::string& programFolder, const std::string& name,
+                          const std::string& installedFolder) {
+    if (access((programFolder + name).c_str(), F_OK) == 0) return programFolder;
+    const std::string installed = programFolder + installedFolder + "/";
+    if (access((installed + name).c_str(), F_OK) == 0) return installed;
+    return programFolder;
+}
+
 // Copies the injected reading out of the lock, so an injected clock may read other clocks.
 template <class Result>
 std::function<Result()> Injected(std::function<Result()> ClockSource::*member) {

@@ -65,6 +65,12 @@ uint16_t LangIdOfLocaleName(const std::string& locale);
 // The folder of the running executable with a trailing "/"; empty when unknown.
 std::string GetInstallFolder();
 
+// Where `name` lies for a program in `programFolder`: that folder itself when `name` is
+// there (a build folder), else `programFolder` + `installedFolder` + "/" when it is there
+// (an installed tree), else `programFolder`, so a failure names the path beside the program.
+std::string FolderHolding(const std::string& programFolder, const std::string& name,
+                          const std::string& installedFolder);
+
 // Clocks. Every reading of time in the product goes through these, so tests can
 // replace them.
 struct Date {

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/sys/CommandLine.h"
 #include "tools/camsim/TestPicture.h"
 
 namespace {
@@ -60,9 +61,10 @@ void OnSignal(int) {
     (void)ignored;
 }
 
-void PrintUsage() {
-    fprintf(stderr,
-            "usage: skelvane-camsim [--address A] [--port P] [--size WxH] [--fps N]\n"
+std::string UsageText() {
+    char text[2048];
+    snprintf(text, sizeof(text),
+            "Usage: skelvane-camsim [--address A] [--port P] [--size WxH] [--fps N]\n"
             "                       [--button-every SECONDS] [--pattern quadrants|detail]\n"
             "                       [--stop-after SECONDS] [--send-log FILE]\n"
             "                       [--alternate-size WxH] [--plain-size WxH]\n"
@@ -73,8 +75,10 @@ void PrintUsage() {
             "  --alternate-size: every odd picture has that size instead\n"
             "  --plain-size: a plain grey picture of that size, up to 65535x65535, instead of\n"
             "                the test picture (no counter)\n"
-            "  a line on standard input presses the button once\n",
+            "  a line on standard input presses the button once\n"
+            "  --help, --version: this text, the version\n",
             kUnpacedPictureCount);
+    return text;
 }
 
 bool ParseSize(const char* text, int& width, int& height) {
@@ -426,9 +430,14 @@ struct StreamClient {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const int answered = sys::AnswerStandardOptions(
+        argc, argv, "skelvane-camsim",
+        "Simulates the wireless camera on this machine: a picture stream and its button.\n\n" +
+            UsageText());
+    if (answered >= 0) return answered;
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        PrintUsage();
+        fputs(UsageText().c_str(), stderr);
         return 2;
     }
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {

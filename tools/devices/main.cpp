@@ -16,16 +16,20 @@
 #include <vector>
 
 #include "Skelvane/capture/CaptureVideo.h"
+#include "platform/sys/CommandLine.h"
 #include "platform/v4l2/CameraFilter.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr const char* kUsage =
+    "Usage: skelvane-devices\n"
+    "  or:  skelvane-devices --formats INDEX\n"
+    "  or:  skelvane-devices --grab INDEX COUNT DIR [WIDTHxHEIGHT]\n";
+
 int Usage() {
-    std::cerr << "usage: skelvane-devices\n"
-                 "       skelvane-devices --formats INDEX\n"
-                 "       skelvane-devices --grab INDEX COUNT DIR [WIDTHxHEIGHT]\n";
+    std::cerr << kUsage;
     return 2;
 }
 
@@ -200,6 +204,12 @@ int Grab(CCaptureVideo& capture, CCaptureVideo::Sinks sinks, int index, int coun
 }  // namespace
 
 int main(int argc, char** argv) {
+    const int answered = sys::AnswerStandardOptions(
+        argc, argv, "skelvane-devices",
+        std::string("Lists the video-input devices (index, name, device path), the formats of "
+                    "one, or grabs pictures from one into a folder.\n\n") +
+            kUsage + "  or:  skelvane-devices --help | --version\n");
+    if (answered >= 0) return answered;
     v4l2::InstallCameraProvider();
     CCaptureVideo capture;
     CCaptureVideo::Sinks sinks;

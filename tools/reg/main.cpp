@@ -2,32 +2,32 @@
 //   skelvane-reg import FILE       every key and value of FILE (existing values replaced)
 //   skelvane-reg query KEY [NAME]  prints the values of KEY (HKEY_CURRENT_USER\... or
 //                                  HKEY_CLASSES_ROOT\...), or the one named
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/registry/Registry.h"
+#include "platform/sys/CommandLine.h"
 
 namespace {
 
+constexpr const char* kUsage = "Usage: skelvane-reg import FILE\n  or:  skelvane-reg query KEY [NAME]\n";
+
 int Usage() {
-    std::cerr << "usage: skelvane-reg import FILE\n       skelvane-reg query KEY [NAME]\n";
+    std::cerr << kUsage;
     return 2;
 }
 
 int Import(const char* path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    errno = 0;
+    const LONG result = registry::ImportRegFile(path, false);
+    if (result == ERROR_FILE_NOT_FOUND) {
         std::cerr << "skelvane-reg: cannot read " << path << ": " << std::strerror(errno) << "\n";
         return 1;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    const LONG result = registry::ImportRegText(text.str(), false);
     if (result != ERROR_SUCCESS) {
         std::cerr << "skelvane-reg: import of " << path << " failed with code " << result << "\n";
         return 1;
@@ -82,6 +82,12 @@ int Query(const std::string& fullKey, const char* onlyName) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const int answered = sys::AnswerStandardOptions(
+        argc, argv, "skelvane-reg",
+        std::string("Imports .reg text into the user's settings store (existing values "
+                    "replaced) and prints the values of a key.\n\n") +
+            kUsage + "  or:  skelvane-reg --help | --version\n");
+    if (answered >= 0) return answered;
     if (argc == 3 && std::strcmp(argv[1], "import") == 0) return Import(argv[2]);
     if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "query") == 0)
         return Query(argv[2], argc == 4 ? argv[3] : nullptr);

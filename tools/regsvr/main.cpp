@@ -1,47 +1,34 @@
 // skelvane-regsvr [-u] MODULE: registers an in-process server module by calling its
 // DllRegisterServer export, or with -u unregisters it through DllUnregisterServer.
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "platform/com/Com.h"
+#include "platform/com/ServerRegistration.h"
+#include "platform/sys/CommandLine.h"
 
 namespace {
 
-using ServerFunction = HRESULT (*)();
+constexpr const char* kUsage = "Usage: skelvane-regsvr [-u] MODULE\n";
 
 int Usage() {
-    std::fprintf(stderr, "usage: skelvane-regsvr [-u] MODULE\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
-
-// Owns the loaded module.
-class LoadedModule {
-public:
-    explicit LoadedModule(const char* path) : handle_(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
-    ~LoadedModule() {
-        if (handle_ != nullptr) dlclose(handle_);
-    }
-    LoadedModule(const LoadedModule&) = delete;
-    LoadedModule& operator=(const LoadedModule&) = delete;
-
-    bool Loaded() const { return handle_ != nullptr; }
-    ServerFunction Find(const char* name) const {
-        return reinterpret_cast<ServerFunction>(dlsym(handle_, name));
-    }
-
-private:
-    void* handle_;
-};
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const int answered = sys::AnswerStandardOptions(
+        argc, argv, "skelvane-regsvr",
+        std::string("Registers an in-process server module (a camera module) by calling its "
+                    "DllRegisterServer export; with -u unregisters it.\n\n") +
+            kUsage + "  or:  skelvane-regsvr --help | --version\n");
+    if (answered >= 0) return answered;
     bool unregister = false;
     const char* path = nullptr;
-    if (argc == 2) {
+    // A module path never starts with "-": such an argument is an option this tool lacks.
+    if (argc == 2 && argv[1][0] != '-') {
         path = argv[1];
     } else if (argc == 3 && std::strcmp(argv[1], "-u") == 0) {
         unregister = true;
@@ -49,28 +36,12 @@ int main(int argc, char** argv) {
     } else {
         return Usage();
     }
-    const char* exportName = unregister ? "DllUnregisterServer" : "DllRegisterServer";
-
-    LoadedModule module(path);
-    if (!module.Loaded()) {
-        std::fprintf(stderr, "skelvane-regsvr: cannot load %s: %s\n", path, dlerror());
+    std::string failure;
+    if (FAILED(com::CallServerRegistration(path, unregister, failure))) {
+        std::fprintf(stderr, "skelvane-regsvr: %s\n", failure.c_str());
         return 1;
     }
-    const ServerFunction entry = module.Find(exportName);
-    if (entry == nullptr) {
-        std::fprintf(stderr,
-                     "skelvane-regsvr: %s was loaded, but the entry point %s was not found\n", path,
-                     exportName);
-        return 1;
-    }
-    const HRESULT hr = entry();
-    if (FAILED(hr)) {
-        const std::string text = SystemMessageText(hr);
-        std::fprintf(stderr, "skelvane-regsvr: %s in %s failed with error code 0x%08X%s%s\n",
-                     exportName, path, static_cast<unsigned>(hr), text.empty() ? "" : ": ",
-                     text.c_str());
-        return 1;
-    }
-    std::printf("%s in %s succeeded.\n", exportName, path);
+    std::printf("%s in %s succeeded.\n", unregister ? "DllUnregisterServer" : "DllRegisterServer",
+                path);
     return 0;
 }

@@ -56,6 +56,30 @@ TEST(InstallFolderTest, IsTheExecutablesFolderWithSlash) {
     EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
+// A build folder keeps data beside the program; an installed tree keeps it in ../share/...
+TEST(InstallFolderTest, FolderHoldingPrefersBesideThenInstalledThenBeside) {
+    const auto root = std::filesystem::temp_directory_path() / "skelvane-folder-holding";
+    std::filesystem::remove_all(root);
+    const std::string bin = (root / "bin").string() + "/";
+    const std::string share = bin + "../share/skelvane/";
+    struct Case {
+        bool beside;
+        bool installed;
+        std::string expected;
+    };
+    for (const Case& c : {Case{true, false, bin}, Case{false, true, share},
+                          Case{true, true, bin}, Case{false, false, bin}}) {
+        std::filesystem::remove_all(root);
+        std::filesystem::create_directories(root / "bin");
+        std::filesystem::create_directories(root / "share/skelvane");
+        if (c.beside) std::filesystem::create_directory(root / "bin/Resource");
+        if (c.installed) std::filesystem::create_directory(root / "share/skelvane/Resource");
+        EXPECT_EQ(sys::FolderHolding(bin, "Resource", "../share/skelvane"), c.expected)
+            << "beside " << c.beside << ", installed " << c.installed;
+    }
+    std::filesystem::remove_all(root);
+}
+
 TEST(ClockTest, InjectedClocksReplaceTheSystemOnes) {
     int64_t now = 1000;
     sys::ClockSource injected;

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -339,7 +340,7 @@ TEST(MediaFolderModel, DeletingTheBrowsedFolderLeavesNoneBrowsed) {
 TEST(MediaFolderModel, LostChangesRescanTheBrowsedFolder) {
     MediaTree tree;
     CountingView view;
-    ScriptedSource* source = nullptr;
+    std::atomic<ScriptedSource*> source = nullptr;  // made on the monitor thread
     CMediaFolderModel model(
         view, [&] { return tree.root.string(); },
         [&](const std::string&) -> std::unique_ptr<fswatch::IChangeSource> {
@@ -348,10 +349,10 @@ TEST(MediaFolderModel, LostChangesRescanTheBrowsedFolder) {
             return scripted;
         });
     model.SwitchFolder(tree / "Single Shots", false);
-    ASSERT_TRUE(Eventually([&] { return source != nullptr; }));
+    ASSERT_TRUE(Eventually([&] { return source.load() != nullptr; }));
     const int repaints = view.Read(view.repaints);
     Touch(tree / "Single Shots/e.jpg");
-    source->Push({true, {}});
+    source.load()->Push({true, {}});
     EXPECT_TRUE(Eventually([&] { return model.GetFileCount() == 4; }));
     EXPECT_TRUE(view.WaitForRepaints(repaints + 1));
 }

@@ -137,6 +137,20 @@ struct MediaTree {
     fs::path root;
 };
 
+// A model watching the tree's root for real; use it once Opened() holds.
+struct WatchedModel {
+    explicit WatchedModel(const MediaTree& tree)
+        : model(
+              view, [root = tree.root.string()] { return root; }, std::ref(watch)) {}
+    bool Opened() {
+        return Eventually([&] { return watch.opened.load(); });
+    }
+
+    CountingView view;
+    Watch watch;
+    CMediaFolderModel model;
+};
+
 }  // namespace
 
 TEST(MediaFolderModel, ListOperations) {
@@ -264,11 +278,10 @@ TEST(MediaFolderModel, SwitchFolderScansMediaFilesOnlyAndNoFolderListsNothing) {
 
 TEST(MediaFolderModel, FollowsDeletionsAndRenamesOfTheBrowsedFolderOnly) {
     MediaTree tree;
-    CountingView view;
-    Watch watch;
-    CMediaFolderModel model(
-        view, [&] { return tree.root.string(); }, std::ref(watch));
-    ASSERT_TRUE(Eventually([&] { return watch.opened.load(); }));
+    WatchedModel watched(tree);
+    ASSERT_TRUE(watched.Opened());
+    CountingView& view = watched.view;
+    CMediaFolderModel& model = watched.model;
     model.SwitchFolder(tree / "Movies", false);
     model.ClearFiles();
     model.AppendFile("m1.avi");
@@ -297,11 +310,10 @@ TEST(MediaFolderModel, FollowsDeletionsAndRenamesOfTheBrowsedFolderOnly) {
 TEST(MediaFolderModel, ABurstOfDeletionsGivesOneRepaint) {
     MediaTree tree;
     for (int i = 0; i < 20; ++i) Touch(tree / ("Movies/burst" + std::to_string(i) + ".avi"));
-    CountingView view;
-    Watch watch;
-    CMediaFolderModel model(
-        view, [&] { return tree.root.string(); }, std::ref(watch));
-    ASSERT_TRUE(Eventually([&] { return watch.opened.load(); }));
+    WatchedModel watched(tree);
+    ASSERT_TRUE(watched.Opened());
+    CountingView& view = watched.view;
+    CMediaFolderModel& model = watched.model;
     model.SwitchFolder(tree / "Movies", false);
     const int repaints = view.Read(view.repaints);
     for (int i = 0; i < 20; ++i) fs::remove(tree / ("Movies/burst" + std::to_string(i) + ".avi"));
@@ -320,11 +332,9 @@ TEST(MediaFolderModel, DeletingTheBrowsedFolderLeavesNoneBrowsed) {
         const fs::path away = mkdtemp(pattern);
         fs::create_directories(tree / "Movies/20160406/000");
         Touch(tree / "Movies/20160406/000/Movie0000.avi");
-        CountingView view;
-        Watch watch;
-        CMediaFolderModel model(
-            view, [&] { return tree.root.string(); }, std::ref(watch));
-        ASSERT_TRUE(Eventually([&] { return watch.opened.load(); }));
+        WatchedModel watched(tree);
+        ASSERT_TRUE(watched.Opened());
+        CMediaFolderModel& model = watched.model;
         model.SwitchFolder(tree / "Movies/20160406/000", false);
         ASSERT_EQ(model.GetFileCount(), 1u);
         if (moveAway)

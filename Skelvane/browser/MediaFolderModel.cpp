@@ -19,8 +19,9 @@ struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
 
-// The media names of a folder in the order the file system lists them; none for no
-// folder or one that cannot be read.
+// The media names of a folder in name order; none for no folder or one that cannot be
+// read. Linux file systems list names in hash order, not by name, and the strip, its
+// appends at the end and its walks from the end all expect name order.
 std::vector<std::string> ListMediaNames(const std::string& folder) {
     std::vector<std::string> names;
     if (folder.empty()) return names;
@@ -36,6 +37,7 @@ std::vector<std::string> ListMediaNames(const std::string& folder) {
         // "." and ".." are folders too.
         if (!isFolder && IsMediaName(entry->d_name)) names.emplace_back(entry->d_name);
     }
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -65,11 +67,15 @@ CMediaFolderModel::CMediaFolderModel(IMediaListView& view, MediaRootSource media
 }
 
 CMediaFolderModel::CMediaFolderModel(IMediaListView& view)
-    : CMediaFolderModel(
-          view, [] { return CSettingParamManage::Instance()->GetCurrent().GetMediaRoot(); },
-          [](const std::string& root) -> std::unique_ptr<fswatch::IChangeSource> {
-              return fswatch::FolderWatcher::Open(root);
-          }) {}
+    : CMediaFolderModel(view, CurrentMediaRoot, WatchTree) {}
+
+std::string CMediaFolderModel::CurrentMediaRoot() {
+    return CSettingParamManage::Instance()->GetCurrent().GetMediaRoot();
+}
+
+std::unique_ptr<fswatch::IChangeSource> CMediaFolderModel::WatchTree(const std::string& root) {
+    return fswatch::FolderWatcher::Open(root);
+}
 
 CMediaFolderModel::~CMediaFolderModel() {
     StopMonitor();
@@ -244,14 +250,19 @@ void CMediaFolderModel::ResetForNewRoot() {
 
 void CMediaFolderModel::MonitorThreadProc() {
     fswatch::IChangeSource* source = nullptr;
+    std::string root;
     {
         std::lock_guard lock(sourceLock);
         if (!monitorRunning) return;
+        root = watchedRoot;
         changeSource = openChanges_(watchedRoot);
         source = changeSource.get();
     }
     // A root that cannot be watched leaves the list unfollowed until the next root.
-    if (!source) return;
+    if (!source) {
+        sys::DebugTraceF("media root %s cannot be watched", root.c_str());
+        return;
+    }
     fswatch::Batch batch;
     while (monitorRunning && source->Wait(batch)) {
         {

@@ -43,6 +43,9 @@ public:
     // The media root of the current settings, watched through inotify.
     explicit CMediaFolderModel(IMediaListView& view);
     ~CMediaFolderModel();
+    // The defaults: the media root of the current settings, watched through inotify.
+    static std::string CurrentMediaRoot();
+    static std::unique_ptr<fswatch::IChangeSource> WatchTree(const std::string& root);
     CMediaFolderModel(const CMediaFolderModel&) = delete;
     CMediaFolderModel& operator=(const CMediaFolderModel&) = delete;
 

@@ -1,6 +1,6 @@
 // Thumbnails of the media strip: a picture or a movie's first frame, decoded straight to the
-// size at which it is drawn in a box 100 pixels high. Every call sets up and releases its own
-// library contexts and returns nothing on any failure.
+// size at which it is drawn in a box 100 pixels high. Each thread keeps one JPEG decoder; a
+// movie's contexts are set up and released by every call. Any failure gives nothing.
 #pragma once
 
 #include <optional>

@@ -1,10 +1,16 @@
 #include "platform/imaging/Thumbnail.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 
 #include "platform/imaging/tests/TestPictures.h"
@@ -176,6 +182,42 @@ TEST_F(ThumbnailFileTest, UnusableMoviesGiveNothing) {
         {"headers only", WriteText("cut.avi", bytes.substr(0, 300))},
     };
     for (const auto& c : cases) EXPECT_FALSE(imaging::FirstMovieFrame(c.path, 160)) << c.name;
+}
+
+// A playlist named like a movie would have the demuxer fetch its entries over the network;
+// only the file itself is read. The entry points at a listener here, which must see nobody.
+TEST_F(ThumbnailFileTest, MovieFileIsNotAllowedToReachOutside) {
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string entry =
+        "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/segment.avi";
+    const std::string playlist =
+        WriteText("playlist.avi", "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\n" + entry +
+                                      "\n#EXT-X-ENDLIST\n");
+
+    auto decoded =
+        std::async(std::launch::async, [&] { return imaging::FirstMovieFrame(playlist, 160); });
+    int connections = 0;
+    // A connection is answered by closing it, so a decoder that did connect returns as well.
+    while (decoded.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        pollfd waiting{listener, POLLIN, 0};
+        if (poll(&waiting, 1, 0) == 1) {
+            close(accept(listener, nullptr, nullptr));
+            ++connections;
+        }
+    }
+    pollfd waiting{listener, POLLIN, 0};
+    connections += poll(&waiting, 1, 0);
+    close(listener);
+    EXPECT_FALSE(decoded.get());
+    EXPECT_EQ(connections, 0);
 }
 
 TEST_F(ThumbnailFileTest, LoadThumbnailChoosesTheDecoderByName) {

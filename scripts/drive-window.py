@@ -6,13 +6,18 @@ Usage: drive-window.py STEP [STEP ...]; each step waits up to 20 s for what it n
   choose=ITEM         picks the entry ITEM of the combo box or list that holds it
   wait=NAME           waits until an element named NAME shows
   gone=NAME           waits until no element named NAME shows
+  selected=NAME       waits until the element named NAME shows and is selected
+  dblclick=NAME       double-clicks the middle of the element named NAME with the mouse
   type=NAME:TEXT      replaces the text of the field named NAME by TEXT
   key=KEY             types one key (Up, Down, Return, Escape, space) where the focus is,
                       e.g. in an open menu, which has no accessible element of its own
+  remove=PATH         deletes the file PATH, as a user would with rm
+  within=SECONDS      the next step must succeed within SECONDS (default 20)
   sleep=SECONDS       waits
 Names match whole accessible names; a name may be written as "Window/Name" to look only
 inside the top-level window of that name. Exits 1 with the step that failed.
 """
+import os
 import sys
 import time
 
@@ -62,14 +67,17 @@ def find(name, predicate=lambda node: True):
     return None
 
 
+step_timeout_s = STEP_TIMEOUT_S
+
+
 def eventually(describe, attempt):
-    deadline = time.monotonic() + STEP_TIMEOUT_S
+    deadline = time.monotonic() + step_timeout_s
     while time.monotonic() < deadline:
         result = attempt()
         if result:
             return result
-        time.sleep(0.2)
-    sys.exit(f"drive-window: {describe} did not happen within {STEP_TIMEOUT_S:.0f} s")
+        time.sleep(0.05 if step_timeout_s < STEP_TIMEOUT_S else 0.2)
+    sys.exit(f"drive-window: {describe} did not happen within {step_timeout_s:g} s")
 
 
 def has_action(node):
@@ -102,6 +110,19 @@ def entry_named(item_name):
     return None
 
 
+def selected(node):
+    try:
+        return node.getState().contains(pyatspi.STATE_SELECTED)
+    except Exception:
+        return False
+
+
+def double_click(name):
+    node = eventually(f"'{name}' to show", lambda: find(name))
+    box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    Atspi.generate_mouse_event(box.x + box.width // 2, box.y + box.height // 2, "b1d")
+
+
 def press_key(keysym):
     Atspi.generate_keyboard_event(keysym, None, Atspi.KeySynthType.SYM)
     time.sleep(0.1)
@@ -126,8 +147,12 @@ def choose(item_name):
 
 
 def main(steps):
+    global step_timeout_s
     for step in steps:
         verb, _, argument = step.partition("=")
+        if verb == "within":
+            step_timeout_s = float(argument)
+            continue
         if verb == "press":
             press(argument)
         elif verb == "choose":
@@ -136,16 +161,23 @@ def main(steps):
             eventually(f"'{argument}' to show", lambda: find(argument))
         elif verb == "gone":
             eventually(f"'{argument}' to go", lambda: find(argument) is None)
+        elif verb == "selected":
+            eventually(f"'{argument}' to be selected", lambda: find(argument, selected))
+        elif verb == "dblclick":
+            double_click(argument)
         elif verb == "type":
             name, _, text = argument.partition(":")
             field = eventually(f"'{name}' to show", lambda: find(name))
             field.queryEditableText().setTextContents(text)
         elif verb == "key":
             press_key(KEYSYMS[argument])
+        elif verb == "remove":
+            os.remove(argument)
         elif verb == "sleep":
             time.sleep(float(argument))
         else:
             sys.exit(f"drive-window: unknown step '{step}'")
+        step_timeout_s = STEP_TIMEOUT_S
 
 
 if __name__ == "__main__":

@@ -1,44 +1,78 @@
 // The media column's panes: the folder tree with its more-resources button (top) and the
-// media list (bottom) that hosts the thumbnail strip. For now they are empty panes; the
-// folder tree and the thumbnails fill them.
+// media list (bottom) that hosts the thumbnail strip of the folder chosen in the tree.
 #pragma once
 
-#include <QDialog>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QWidget>
+#include <functional>
 #include <string>
+
+#include "Skelvane/browser/ResourcesBrowserDlg.h"
 
 class CResourceBrowserView : public QWidget {
     Q_OBJECT
 public:
     explicit CResourceBrowserView(QWidget* parent = nullptr);
-};
+    // The strip, given by tests that choose the model's root and change source.
+    CResourceBrowserView(QWidget* parent, CResourcesBrowserDlg* dialog);
 
-class CResourceWindow : public QWidget {
-    Q_OBJECT
-public:
-    explicit CResourceWindow(QWidget* parent = nullptr);
-
-    void SetBrowserView(CResourceBrowserView* view) { browserView_ = view; }
-    CResourceBrowserView* BrowserView() const { return browserView_; }
-    // The more-resources button's caption (control 1001).
-    void SetMoreResourcesText(const QString& text);
-    QPushButton* MoreResourcesButton() const { return moreResources_; }
-    // A stored file to show; called on the thread that stored it. Nothing is shown yet.
-    void RevealFile(const std::string& path);
-    // Rebuilds the folder tree after the media root changed. Nothing to rebuild yet.
-    void RefreshTree();
+    CResourcesBrowserDlg* Dialog() const { return dialog_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QPushButton* moreResources_;
-    CResourceBrowserView* browserView_ = nullptr;
+    CResourcesBrowserDlg* dialog_;
 };
 
-class CResourcesBrowserDlg : public QDialog {
+class CResourceWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit CResourcesBrowserDlg(QWidget* parent = nullptr);
+    // `captureBusy` tells whether a recording, photo or timed-shot run is going on.
+    explicit CResourceWindow(QWidget* parent = nullptr,
+                             std::function<bool()> captureBusy = [] { return false; });
+
+    void SetBrowserView(CResourceBrowserView* view) { listPane = view; }
+    CResourceBrowserView* BrowserView() const { return listPane; }
+    QTreeWidget* Tree() const { return tree_; }
+    // The more-resources button's caption (control 1001).
+    void SetMoreResourcesText(const QString& text);
+    QPushButton* MoreResourcesButton() const { return moreResources_; }
+
+    // Rebuilds the tree when the media root or the folder layout changed.
+    void RefreshTree();
+    // Selects the folder of a picture or movie just stored and shows it at the end of the
+    // strip. Callable from any thread; the work runs on the UI thread.
+    void RevealFile(const std::string& path);
+    // Opens the selected folder (the media root when none) in the file manager; false
+    // when the desktop has no handler for it.
+    bool ExploreSelected();
+    // The folder ExploreSelected opens.
+    std::string SelectedFolderPath() const;
+
+    // mediaRoot, then "/" + each of a, b, c that is not empty.
+    static std::string BuildFolderPath(const std::string& a, const std::string& b,
+                                       const std::string& c);
+    static QTreeWidgetItem* FindChildItem(QTreeWidgetItem* item, const QString& text);
+    static QTreeWidgetItem* InsertChildItem(const std::string& folder, QTreeWidgetItem* parent,
+                                            const QString& text);
+    bool SelectFileFolder(const std::string& a, const std::string& b, const std::string& c);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private slots:
+    void RevealOnUiThread(const QString& path);
+
+private:
+    void OnSelectFolder();
+    void AddSubfolders(const std::string& folder, QTreeWidgetItem* item);
+    CResourcesBrowserDlg* ListDialog() const;
+
+    QTreeWidget* tree_;
+    QPushButton* moreResources_;
+    CResourceBrowserView* listPane = nullptr;
+    std::string rootPath;
+    std::function<bool()> captureBusy_;
 };

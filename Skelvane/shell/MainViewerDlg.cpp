@@ -274,7 +274,8 @@ void CMainViewerDlg::CreatePanes() {
     columnSplitter = new QSplitter(Qt::Vertical, mainSplitter);
     columnSplitter->setObjectName("columnSplitter");
     columnSplitter->setChildrenCollapsible(true);
-    auto* folders = new CResourceWindow(columnSplitter);
+    auto* folders = new CResourceWindow(columnSplitter, [this] { return CaptureBusy(); });
+    folders->MoreResourcesButton()->setFont(controls_[kIdFontSource]->font());
     mediaListPane = new CResourceBrowserView(columnSplitter);
     livePane = new CPreviewWindow(mainSplitter);
     livePane->setObjectName("livePane");

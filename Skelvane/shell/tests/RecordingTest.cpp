@@ -53,6 +53,7 @@ TEST_F(RecordingTest, PreviewIsSwitchedOnlyWhenTheMovieSizeDiffersAndTheMovieIsW
         }));
         window->OnCommand(kIdRecord);
         EXPECT_EQ(window->recording.load(), 0);
+        EXPECT_TRUE(RevealedAtTheEnd(*window, Movies().back(), "Movies"));
         EXPECT_EQ(CSettingParamManage::Instance()->GetCurrent().captureWidth, 640);
         EXPECT_EQ(RotateSampleImp::Instance()->OperationCount() == 0, c.switched);
         RotateSampleImp::Instance()->ClearOperations();

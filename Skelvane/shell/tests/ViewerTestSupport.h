@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "Skelvane/browser/ResourceWindow.h"
 #include "Skelvane/capture/PreviewWindow.h"
 #include "Skelvane/capture/RotateSampleImp.h"
 #include "Skelvane/capture/SavingLocation.h"
@@ -81,6 +82,17 @@ inline bool WaitUntil(const std::function<bool()>& condition) {
     while (!condition() && timer.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     return condition();
+}
+
+// Where the media column shows a stored file: true once `path` is the last entry of the
+// strip and its folder `folderName` is selected in the tree.
+inline bool RevealedAtTheEnd(CMainViewerDlg& window, const std::filesystem::path& path,
+                             const QString& folderName) {
+    CMediaFolderModel& strip = window.MediaListPane()->Dialog()->Model();
+    const size_t count = strip.GetFileCount();
+    QTreeWidgetItem* selected = window.RecentPane()->Tree()->currentItem();
+    return count > 0 && strip.GetItemPath(count - 1) == path.string() && selected != nullptr &&
+           selected->text(0) == folderName;
 }
 
 // Lets posted events run for a moment.

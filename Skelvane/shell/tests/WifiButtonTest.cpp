@@ -71,6 +71,8 @@ TEST_F(WifiButtonTest, PressesBecomePhotosWhileTheWirelessCameraIsPreviewed) {
     Settle();  // UM_PHOTO_SAVED, posted after the file was stored, clears the request
     EXPECT_EQ(window->takePhoto.load(), 0);
     EXPECT_EQ(CommandButtonsEnabled(*window), kAllEnabled);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return RevealedAtTheEnd(*window, SingleShots(MediaRoot())[0], "Single Shots"); }));
 
     // During a recording the handled press enables all five buttons; the recording goes on.
     // The recording restarts the preview at the movie size, and with it the channel.

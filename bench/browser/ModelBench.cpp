@@ -13,6 +13,7 @@
 #include <mutex>
 
 #include "Skelvane/browser/MediaFolderModel.h"
+#include "tests/support/EventCounter.h"
 
 namespace fs = std::filesystem;
 
@@ -38,27 +39,12 @@ Folder& TheFolder() {
     return folder;
 }
 
-class RepaintClock : public IMediaListView {
+class RepaintClock : public IMediaListView, public support::EventCounter {
 public:
     void UpdateScrollRange() override {}
     void KeepScrollFromEnd() override {}
     void ScrollToEnd() override {}
-    void RequestRepaint() override {
-        std::lock_guard lock(mutex);
-        ++repaints;
-        changed.notify_all();
-    }
-    int Count() {
-        std::lock_guard lock(mutex);
-        return repaints;
-    }
-    void WaitFor(int count) {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return repaints >= count; });
-    }
-    std::mutex mutex;
-    std::condition_variable changed;
-    int repaints = 0;
+    void RequestRepaint() override { Signal(); }
 };
 
 std::unique_ptr<fswatch::IChangeSource> NoSource(const std::string&) {
@@ -95,14 +81,12 @@ void DeletionToRepaint(benchmark::State& state) {
     const std::string root = TheFolder().root;
     CMediaFolderModel model(
         view, [&] { return root; },
-        [](const std::string& watched) {
-            return std::unique_ptr<fswatch::IChangeSource>(fswatch::FolderWatcher::Open(watched));
-        });
+        CMediaFolderModel::WatchTree);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the monitor's watches
     model.SwitchFolder(root + "/Movies", false);
     for (auto _ : state) {
         const std::string path = model.GetItemPath(0);
-        const int target = view.Count() + 1;
+        const long target = view.Count() + 1;
         const auto start = std::chrono::steady_clock::now();
         fs::remove(path);
         view.WaitFor(target);

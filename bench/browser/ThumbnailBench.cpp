@@ -19,6 +19,7 @@
 
 #include "Skelvane/browser/ThumbnailCache.h"
 #include "platform/imaging/Thumbnail.h"
+#include "tests/support/EventCounter.h"
 
 namespace fs = std::filesystem;
 
@@ -131,28 +132,6 @@ long StatusKilobytes(const char* field) {
     return 0;
 }
 
-class ReadySignal {
-public:
-    void Notify() {
-        std::lock_guard<std::mutex> guard(lock_);
-        ++count_;
-        changed_.notify_all();
-    }
-    void WaitBeyond(long seen) {
-        std::unique_lock<std::mutex> guard(lock_);
-        changed_.wait(guard, [&] { return count_ > seen; });
-    }
-    long Count() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return count_;
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    long count_ = 0;
-};
-
 // Each step scrolls one slot: a paint asks for the visible files and repaints as the
 // decoder reports, until every visible slot is drawn.
 void BM_CacheScrollingEndToEnd(benchmark::State& state) {
@@ -168,14 +147,14 @@ void BM_CacheScrollingEndToEnd(benchmark::State& state) {
         fs::create_hard_link(distinct[i % kDistinctPictures], strip.back());
     }
     for (auto _ : state) {
-        ReadySignal ready;
+        support::EventCounter ready;
         // The peak resident size starts again from here.
         std::ofstream("/proc/self/clear_refs") << "5";
         const long residentBefore = StatusKilobytes("VmRSS");
         size_t peakBytes = 0;
         long paints = 0;
         {
-            CThumbnailCache cache([&ready] { ready.Notify(); });
+            CThumbnailCache cache([&ready] { ready.Signal(); });
             for (int first = 0; first + kVisibleSlots <= kStripFiles; ++first) {
                 for (bool drawn = false; !drawn; ++paints) {
                     const long seen = ready.Count();
@@ -186,7 +165,7 @@ void BM_CacheScrollingEndToEnd(benchmark::State& state) {
                                  CThumbnailCache::State::Pending;
                     }
                     peakBytes = std::max(peakBytes, cache.Bytes());
-                    if (!drawn) ready.WaitBeyond(seen);
+                    if (!drawn) ready.WaitFor(seen + 1);
                 }
             }
         }

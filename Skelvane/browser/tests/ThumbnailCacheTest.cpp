@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/imaging/tests/TestPictures.h"
+#include "tests/support/EventCounter.h"
 
 namespace fs = std::filesystem;
 using State = CThumbnailCache::State;
@@ -22,28 +23,9 @@ namespace {
 constexpr std::chrono::seconds kPatience{20};
 
 // Counts onReady calls and lets a test wait for a number of them.
-class ReadyCounter {
+class ReadyCounter : public support::EventCounter {
 public:
-    std::function<void()> Callback() {
-        return [this] {
-            std::lock_guard<std::mutex> guard(lock_);
-            ++count_;
-            changed_.notify_all();
-        };
-    }
-    bool WaitFor(int count) {
-        std::unique_lock<std::mutex> guard(lock_);
-        return changed_.wait_for(guard, kPatience, [&] { return count_ >= count; });
-    }
-    int Count() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return count_;
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    int count_ = 0;
+    bool WaitFor(long count) { return EventCounter::WaitFor(count, kPatience); }
 };
 
 // Stands in for the real decoder: records what it was asked for, can be held at the start

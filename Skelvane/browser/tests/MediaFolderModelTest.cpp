@@ -1,7 +1,6 @@
 #include "Skelvane/browser/MediaFolderModel.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -10,6 +9,7 @@
 #include <fstream>
 #include <optional>
 
+#include "tests/support/TempFolder.h"
 #include "tests/support/TraceRecorder.h"
 
 namespace fs = std::filesystem;
@@ -119,26 +119,24 @@ void Touch(const fs::path& path) {
 // A media root with its three kind folders and a few files.
 struct MediaTree {
     MediaTree() {
-        char pattern[] = "/tmp/media-model-test-XXXXXX";
-        root = mkdtemp(pattern);
         for (const char* file : {"Single Shots/a.jpg", "Single Shots/b.jpg", "Single Shots/c.jpg",
                                  "Single Shots/notes.txt", "Movies/m1.avi", "Movies/m3.avi",
                                  "Timed Shots/t.jpg", "r.jpg"}) {
-            fs::create_directories((root / file).parent_path());
-            Touch(root / file);
+            fs::create_directories((folder / file).parent_path());
+            Touch(folder / file);
         }
-        fs::create_directories(root / "Single Shots/folder.jpg");
+        fs::create_directories(folder / "Single Shots/folder.jpg");
     }
-    ~MediaTree() { fs::remove_all(root); }
-    std::string operator/(const std::string& relative) const { return root / relative; }
-    fs::path root;
+    std::string Root() const { return folder.Path().string(); }
+    std::string operator/(const std::string& relative) const { return folder / relative; }
+    support::TempFolder folder{"media-model-test"};
 };
 
 // A model watching the tree's root for real; use it once Opened() holds.
 struct WatchedModel {
     explicit WatchedModel(const MediaTree& tree)
         : model(
-              view, [root = tree.root.string()] { return root; }, std::ref(watch)) {}
+              view, [root = tree.Root()] { return root; }, std::ref(watch)) {}
     bool Opened() {
         return Eventually([&] { return watch.opened.load(); });
     }
@@ -259,7 +257,7 @@ TEST(MediaFolderModel, SwitchFolderScansMediaFilesOnlyAndNoFolderListsNothing) {
     MediaTree tree;
     CountingView view;
     CMediaFolderModel model(
-        view, [&] { return tree.root.string(); }, NoSource);
+        view, [&] { return tree.Root(); }, NoSource);
     model.SwitchFolder(tree / "Single Shots", true);
     EXPECT_EQ(ListOf(model), (Names{"a.jpg", "b.jpg", "c.jpg"}));  // in name order
     EXPECT_EQ(model.GetItemPath(3), "");
@@ -325,8 +323,7 @@ TEST(MediaFolderModel, DeletingTheBrowsedFolderLeavesNoneBrowsed) {
     for (bool moveAway : {false, true}) {
         SCOPED_TRACE(moveAway ? "moved out of the tree" : "deleted");
         MediaTree tree;
-        char pattern[] = "/tmp/media-model-away-XXXXXX";
-        const fs::path away = mkdtemp(pattern);
+        const support::TempFolder away("media-model-away");
         fs::create_directories(tree / "Movies/20160406/000");
         Touch(tree / "Movies/20160406/000/Movie0000.avi");
         WatchedModel watched(tree);
@@ -340,7 +337,6 @@ TEST(MediaFolderModel, DeletingTheBrowsedFolderLeavesNoneBrowsed) {
             fs::remove_all(tree / "Movies/20160406");
         EXPECT_TRUE(Eventually([&] { return model.GetBrowsedFolder().empty(); }));
         EXPECT_EQ(model.GetFileCount(), 0u);
-        fs::remove_all(away);
     }
 }
 
@@ -349,7 +345,7 @@ TEST(MediaFolderModel, LostChangesRescanTheBrowsedFolder) {
     CountingView view;
     std::atomic<ScriptedSource*> source = nullptr;  // made on the monitor thread
     CMediaFolderModel model(
-        view, [&] { return tree.root.string(); },
+        view, [&] { return tree.Root(); },
         [&](const std::string&) -> std::unique_ptr<fswatch::IChangeSource> {
             auto scripted = std::make_unique<ScriptedSource>();
             source = scripted.get();
@@ -366,14 +362,14 @@ TEST(MediaFolderModel, LostChangesRescanTheBrowsedFolder) {
 
 TEST(MediaFolderModel, ResetForNewRootStopsPromptlyAndWatchesTheNewRoot) {
     MediaTree first, second;
-    std::string root = first.root;
+    std::string root = first.Root();
     CountingView view;
     Watch watch;
     CMediaFolderModel model(
         view, [&] { return root; }, std::ref(watch));
     ASSERT_TRUE(Eventually([&] { return watch.opened.load(); }));
     model.SwitchFolder(first / "Single Shots", false);
-    root = second.root;
+    root = second.Root();
     watch.opened = false;
     const auto start = std::chrono::steady_clock::now();
     model.ResetForNewRoot();
@@ -389,7 +385,7 @@ TEST(MediaFolderModel, ARootThatCannotBeWatchedIsTracedAndTheListStillFills) {
     MediaTree tree;
     support::TraceRecorder trace;
     CountingView view;
-    const std::string missing = (tree.root / "gone").string();
+    const std::string missing = tree / "gone";
     CMediaFolderModel model(
         view, [&] { return missing; }, CMediaFolderModel::WatchTree);
     EXPECT_TRUE(Eventually([&] { return !trace.Find({"cannot be watched", missing}).empty(); }));

@@ -1,7 +1,6 @@
 #include "Skelvane/browser/ThumbnailCache.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +12,7 @@
 
 #include "platform/imaging/tests/TestPictures.h"
 #include "tests/support/EventCounter.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 using State = CThumbnailCache::State;
@@ -75,12 +75,6 @@ private:
 
 class ThumbnailCacheTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("skelvane-thumbs-" + std::to_string(getpid()));
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
     std::string Path(const std::string& name) const { return (folder_ / name).string(); }
 
     // A quadrant picture at `name`, replacing whatever was there.
@@ -104,7 +98,7 @@ protected:
         return paths;
     }
 
-    fs::path folder_;
+    support::TempFolder folder_{"skelvane-thumbs"};
     ReadyCounter ready_;
 };
 

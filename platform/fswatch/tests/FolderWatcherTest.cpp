@@ -1,7 +1,6 @@
 #include "platform/fswatch/FolderWatcher.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -12,22 +11,16 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/support/TempFolder.h"
+
 namespace fs = std::filesystem;
 using fswatch::Change;
 using fswatch::FolderWatcher;
+using support::TempFolder;
 
 namespace {
 
 constexpr auto kPatience = std::chrono::seconds(5);
-
-struct TempFolder {
-    TempFolder() {
-        char pattern[] = "/tmp/fswatch-test-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempFolder() { fs::remove_all(path); }
-    fs::path path;
-};
 
 void Touch(const fs::path& path) {
     std::ofstream(path) << "x";
@@ -158,15 +151,15 @@ TEST(FolderWatcher, TranslatesChangesAnywhereInTheTree) {
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);
-        TempFolder root, outside;
-        fs::create_directories(root.path / "sub");
-        fs::create_directories(root.path / "other");
-        Touch(root.path / "sub/a.jpg");
-        auto watcher = FolderWatcher::Open(root.path);
+        TempFolder root("fswatch-test"), outside("fswatch-test");
+        fs::create_directories(root / "sub");
+        fs::create_directories(root / "other");
+        Touch(root / "sub/a.jpg");
+        auto watcher = FolderWatcher::Open(root.Path());
         ASSERT_TRUE(watcher);
         Collector collector(*watcher);
-        test.act(root.path, outside.path);
-        Touch(root.path / "end");
+        test.act(root.Path(), outside.Path());
+        Touch(root / "end");
         ASSERT_TRUE(collector.WaitForChange({1, "end"})) << Describe(collector.Changes());
         const std::vector<Change> changes = collector.Changes();
         EXPECT_TRUE(InOrder(changes, test.expected)) << Describe(changes);
@@ -180,19 +173,19 @@ TEST(FolderWatcher, TranslatesChangesAnywhereInTheTree) {
 }
 
 TEST(FolderWatcher, LongNamesArriveWhole) {
-    TempFolder root;
-    auto watcher = FolderWatcher::Open(root.path);
+    TempFolder root("fswatch-test");
+    auto watcher = FolderWatcher::Open(root.Path());
     ASSERT_TRUE(watcher);
     Collector collector(*watcher);
     const std::string name = std::string(250, 'n') + ".jpg";
-    fs::create_directory(root.path / std::string(200, 'd'));
-    Touch(root.path / std::string(200, 'd') / name);
+    fs::create_directory(root / std::string(200, 'd'));
+    Touch(root / std::string(200, 'd') / name);
     EXPECT_TRUE(collector.WaitForChange({1, std::string(200, 'd') + "/" + name}));
 }
 
 TEST(FolderWatcher, WakeEndsABlockedWaitPromptlyAndForGood) {
-    TempFolder root;
-    auto watcher = FolderWatcher::Open(root.path);
+    TempFolder root("fswatch-test");
+    auto watcher = FolderWatcher::Open(root.Path());
     ASSERT_TRUE(watcher);
     Collector collector(*watcher);
     const auto start = std::chrono::steady_clock::now();
@@ -200,18 +193,18 @@ TEST(FolderWatcher, WakeEndsABlockedWaitPromptlyAndForGood) {
     ASSERT_TRUE(collector.WaitForEnd());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     fswatch::Batch batch;
-    Touch(root.path / "later.jpg");
+    Touch(root / "later.jpg");
     EXPECT_FALSE(watcher->Wait(batch));
 }
 
 TEST(FolderWatcher, EndsWhenTheRootGoesAndRefusesAMissingRoot) {
-    TempFolder root;
-    auto watcher = FolderWatcher::Open(root.path);
+    TempFolder root("fswatch-test");
+    auto watcher = FolderWatcher::Open(root.Path());
     ASSERT_TRUE(watcher);
     Collector collector(*watcher);
-    fs::remove(root.path);
+    fs::remove(root.Path());
     EXPECT_TRUE(collector.WaitForEnd());
-    EXPECT_FALSE(FolderWatcher::Open(root.path));
+    EXPECT_FALSE(FolderWatcher::Open(root.Path()));
     EXPECT_FALSE(FolderWatcher::Open(""));
 }
 
@@ -221,13 +214,13 @@ TEST(FolderWatcher, OverflowIsReportedAsLostAndNewFoldersAreStillWatched) {
     long limit = 0;
     std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> limit;
     if (limit <= 0 || limit > 100000) GTEST_SKIP() << "inotify queue length " << limit;
-    TempFolder root;
-    std::unique_ptr<FolderWatcher> watcher = FolderWatcher::Open(root.path);
+    TempFolder root("fswatch-test");
+    std::unique_ptr<FolderWatcher> watcher = FolderWatcher::Open(root.Path());
     ASSERT_TRUE(watcher);
-    for (long i = 0; i <= limit; ++i) Touch(root.path / (std::to_string(i) + ".jpg"));
-    fs::create_directory(root.path / "day");  // its notice is dropped with the rest
+    for (long i = 0; i <= limit; ++i) Touch(root / (std::to_string(i) + ".jpg"));
+    fs::create_directory(root / "day");  // its notice is dropped with the rest
     Collector collector(*watcher);
     EXPECT_TRUE(collector.WaitForLost());
-    Touch(root.path / "day/after.jpg");
+    Touch(root / "day/after.jpg");
     EXPECT_TRUE(collector.WaitForChange({1, "day/after.jpg"})) << Describe(collector.Changes());
 }

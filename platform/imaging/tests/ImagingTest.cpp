@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include "platform/imaging/Imaging.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TraceRecorder.h"
 
 namespace fs = std::filesystem;
@@ -14,15 +14,9 @@ namespace {
 
 class JpegFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("skelvane-imaging-" + std::to_string(getpid()));
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
     imaging::BgrImageView Picture() const { return {pixels_.data(), 4, 2, 12, true}; }
 
-    fs::path folder_;
+    support::TempFolder folder_{"skelvane-imaging"};
     std::vector<uint8_t> pixels_ = std::vector<uint8_t>(24, 0x80);
 };
 
@@ -44,7 +38,7 @@ TEST_F(JpegFileTest, FailedWritesTraceTheFileAndTheReason) {
         EXPECT_EQ(imaging::WriteJpegFile(Picture(), c.path, 100).status, c.status) << c.path;
         EXPECT_FALSE(trace.Find({"jpeg " + c.path + ": " + c.line}).empty()) << c.path;
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_.Path()), fs::directory_iterator()), 1);
 }
 
 // The encoder's buffer size must fit the library's int: a larger picture is refused before
@@ -55,7 +49,7 @@ TEST_F(JpegFileTest, PicturesTooLargeToEncodeAreRefused) {
     EXPECT_EQ(imaging::WriteJpegFile(huge, (folder_ / "huge.jpg").string(), 100).status,
               Gdiplus::GenericError);
     EXPECT_FALSE(trace.Find({"60000x60000", "too large"}).empty());
-    EXPECT_TRUE(fs::is_empty(folder_));
+    EXPECT_TRUE(fs::is_empty(folder_.Path()));
 }
 
 }  // namespace

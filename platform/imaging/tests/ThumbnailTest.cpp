@@ -14,6 +14,7 @@
 #include <iterator>
 
 #include "platform/imaging/tests/TestPictures.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 using testing_pictures::kOtherQuadrants;
@@ -57,12 +58,6 @@ TEST(FitThumbnailTest, FitsTheBoxByTheRelativeShape) {
 
 class ThumbnailFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("skelvane-thumbnail-" + std::to_string(getpid()));
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-
     std::string WriteJpeg(const std::string& name, int width, int height) const {
         const std::string path = (folder_ / name).string();
         const imaging::BgrBitmap picture = QuadrantPicture(width, height);
@@ -88,7 +83,7 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    fs::path folder_;
+    support::TempFolder folder_{"skelvane-thumbnail"};
 };
 
 TEST_F(ThumbnailFileTest, JpegIsDecodedAtTheFittedSizeWithItsColoursInPlace) {

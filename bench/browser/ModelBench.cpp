@@ -3,7 +3,6 @@
 // the 50 ms quiet period).
 #include <benchmark/benchmark.h>
 #include <dirent.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,6 +13,7 @@
 
 #include "Skelvane/browser/MediaFolderModel.h"
 #include "tests/support/EventCounter.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -21,8 +21,6 @@ namespace {
 
 struct Folder {
     Folder() {
-        char pattern[] = "/tmp/browser-bench-XXXXXX";
-        root = mkdtemp(pattern);
         fs::create_directory(root / "Movies");
         for (int i = 0; i < 10000; ++i) {
             char name[32];
@@ -30,8 +28,7 @@ struct Folder {
             std::ofstream(root / "Movies" / name);
         }
     }
-    ~Folder() { fs::remove_all(root); }
-    fs::path root;
+    support::TempFolder root{"browser-bench"};
 };
 
 Folder& TheFolder() {
@@ -66,7 +63,7 @@ BENCHMARK(BareReaddirAndSort)->Unit(benchmark::kMillisecond);
 
 void ScanFolder(benchmark::State& state) {
     RepaintClock view;
-    const std::string root = TheFolder().root;
+    const std::string root = TheFolder().root.Path();
     CMediaFolderModel model(
         view, [&] { return root; }, NoSource);
     model.SwitchFolder(root + "/Movies", false);
@@ -78,7 +75,7 @@ BENCHMARK(ScanFolder)->Unit(benchmark::kMillisecond);
 // Manual time: from the unlink to the repaint request.
 void DeletionToRepaint(benchmark::State& state) {
     RepaintClock view;
-    const std::string root = TheFolder().root;
+    const std::string root = TheFolder().root.Path();
     CMediaFolderModel model(
         view, [&] { return root; },
         CMediaFolderModel::WatchTree);

@@ -9,6 +9,7 @@
 
 #include "Skelvane/browser/ResourcesBrowserDlg.h"
 #include "platform/imaging/Imaging.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -19,8 +20,6 @@ constexpr int kEntries = 10000;
 // 10000 names of one 1280 x 720 camera-like picture (hard links, so the disk holds one).
 struct PictureFolder {
     PictureFolder() {
-        char pattern[] = "/tmp/strip-bench-XXXXXX";
-        root = mkdtemp(pattern);
         const int width = 1280, height = 720;
         imaging::BgrBitmap picture{width, height, std::vector<uint8_t>(size_t(width) * height * 3)};
         for (int y = 0; y < height; ++y)
@@ -38,8 +37,7 @@ struct PictureFolder {
             fs::create_hard_link(first, root / name);
         }
     }
-    ~PictureFolder() { fs::remove_all(root); }
-    fs::path root;
+    support::TempFolder root{"strip-bench"};
 };
 
 // Paints until no slot shows the plain frame of a thumbnail still being decoded.
@@ -61,7 +59,7 @@ void BM_StripPaintWhileScrolling(benchmark::State& state) {
                                [](const std::string&) { return nullptr; });
     strip.resize(200, 600);
     strip.show();
-    strip.Model().SwitchFolder(folder.root.string(), false);
+    strip.Model().SwitchFolder(folder.root.Path().string(), false);
     QApplication::processEvents();
     const int last = strip.ScrollBar()->maximum();
     const int step = std::max(CResourcesBrowserDlg::kSlotHeight, last / 500);

@@ -3,7 +3,6 @@
 // while a painter scrolls a strip of 10 000 files from end to end (goal: pixel bytes never
 // above the limit, resident memory bounded alike).
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 #include <turbojpeg.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 #include "Skelvane/browser/ThumbnailCache.h"
 #include "platform/imaging/Thumbnail.h"
 #include "tests/support/EventCounter.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -53,22 +53,13 @@ imaging::BgrBitmap CameraPicture(int width, int height, uint32_t seed, int noise
     return picture;
 }
 
-struct Folder {
-    Folder() {
-        char pattern[] = "/tmp/thumbnail-bench-XXXXXX";
-        root = mkdtemp(pattern);
-    }
-    ~Folder() { fs::remove_all(root); }
-    fs::path root;
-};
-
 // A 1920 x 1080 picture whose noise spans `noiseBits` bits per channel, written once.
 const std::string& FullHdPicture(int noiseBits) {
-    static Folder folder;
+    static const support::TempFolder folder("thumbnail-bench");
     static std::map<int, std::string> paths;
     std::string& path = paths[noiseBits];
     if (path.empty()) {
-        path = (folder.root / ("full-hd-" + std::to_string(noiseBits) + ".jpg")).string();
+        path = (folder / ("full-hd-" + std::to_string(noiseBits) + ".jpg")).string();
         imaging::WriteJpegFile(CameraPicture(1920, 1080, 1, noiseBits).View(), path, 100);
     }
     return path;
@@ -135,15 +126,15 @@ long StatusKilobytes(const char* field) {
 // Each step scrolls one slot: a paint asks for the visible files and repaints as the
 // decoder reports, until every visible slot is drawn.
 void BM_CacheScrollingEndToEnd(benchmark::State& state) {
-    Folder folder;
+    const support::TempFolder folder("thumbnail-bench");
     std::vector<std::string> distinct;
     for (int i = 0; i < kDistinctPictures; ++i) {
-        distinct.push_back((folder.root / ("picture" + std::to_string(i) + ".jpg")).string());
+        distinct.push_back((folder / ("picture" + std::to_string(i) + ".jpg")).string());
         imaging::WriteJpegFile(CameraPicture(640, 480, i).View(), distinct.back(), 100);
     }
     std::vector<std::string> strip;
     for (int i = 0; i < kStripFiles; ++i) {
-        strip.push_back((folder.root / ("P" + std::to_string(i) + ".jpg")).string());
+        strip.push_back((folder / ("P" + std::to_string(i) + ".jpg")).string());
         fs::create_hard_link(distinct[i % kDistinctPictures], strip.back());
     }
     for (auto _ : state) {

@@ -164,8 +164,15 @@ void CResourcesBrowserDlg::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 bool CResourcesBrowserDlg::OpenSlot(int slot) {
-    if (!itemRects_.contains(slot)) return false;
-    const std::string path = model_->GetItemPath(static_cast<size_t>(firstVisible_ + slot));
+    return itemRects_.contains(slot) && OpenEntry(static_cast<size_t>(firstVisible_ + slot));
+}
+
+QString CResourcesBrowserDlg::EntryName(size_t position) {
+    return QFileInfo(QString::fromStdString(model_->GetItemPath(position))).fileName();
+}
+
+bool CResourcesBrowserDlg::OpenEntry(size_t position) {
+    const std::string path = model_->GetItemPath(position);
     if (path.empty()) return false;
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)))) {
         struct stat info {};

@@ -56,6 +56,10 @@ public:
     // Opens the file of a drawn slot with the desktop's handler; false when the slot
     // is not drawn. A file that cannot be opened gives a warning box.
     bool OpenSlot(int slot);
+    // The same for the entry at `position` of the list; false beyond its end.
+    bool OpenEntry(size_t position);
+    // The file name of the entry at `position`; empty beyond the end of the list.
+    QString EntryName(size_t position);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -2,20 +2,22 @@
 
 #include <QAccessibleWidget>
 #include <QPointer>
-#include <iterator>
+#include <algorithm>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "Skelvane/browser/ResourcesBrowserDlg.h"
 
 namespace {
 
-// One drawn slot. Its file name is fixed: when the slot shows another file the strip
-// makes a new item, so a reader never sees an item change its name under it.
-class SlotAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+// One entry of the list. Its position and file name are fixed: when the position holds
+// another file the strip makes a new item, so a reader never sees an item change its name
+// under it.
+class EntryAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
 public:
-    SlotAccessible(CResourcesBrowserDlg* strip, int slot, QString name)
-        : strip_(strip), slot_(slot), name_(std::move(name)) {}
+    EntryAccessible(CResourcesBrowserDlg* strip, int position, QString name)
+        : strip_(strip), position_(position), name_(std::move(name)) {}
 
     bool isValid() const override { return !strip_.isNull(); }
     QObject* object() const override { return nullptr; }
@@ -31,15 +33,18 @@ public:
         return kind == QAccessible::Name ? name_ : QString();
     }
     void setText(QAccessible::Text, const QString&) override {}
+    // Where the last paint drew it; nothing for an entry scrolled out of view.
     QRect rect() const override {
-        if (!strip_ || !strip_->ItemRects().contains(slot_)) return {};
-        const QRect local = strip_->ItemRects().at(slot_);
+        const std::optional<int> slot = DrawnSlot();
+        if (!slot) return {};
+        const QRect local = strip_->ItemRects().at(*slot);
         return QRect(strip_->mapToGlobal(local.topLeft()), local.size());
     }
     QAccessible::Role role() const override { return QAccessible::ListItem; }
     QAccessible::State state() const override {
         QAccessible::State state;
         state.selectable = true;
+        state.offscreen = !DrawnSlot().has_value();
         if (!strip_ || !strip_->isVisible()) state.invisible = true;
         return state;
     }
@@ -51,66 +56,67 @@ public:
 
     QStringList actionNames() const override { return {pressAction()}; }
     void doAction(const QString& action) override {
-        if (action == pressAction() && strip_) strip_->OpenSlot(slot_);
+        // Opens the file this item was made for, not whatever the position holds now.
+        if (action == pressAction() && strip_ && strip_->EntryName(position_) == name_)
+            strip_->OpenEntry(static_cast<size_t>(position_));
     }
     QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
-    int Slot() const { return slot_; }
+    int Position() const { return position_; }
 
 private:
+    std::optional<int> DrawnSlot() const {
+        if (!strip_) return std::nullopt;
+        const int slot = position_ - strip_->FirstVisible();
+        const auto drawn = strip_->SlotNames().find(slot);
+        if (drawn == strip_->SlotNames().end() || drawn->second != name_) return std::nullopt;
+        return slot;
+    }
+
     QPointer<CResourcesBrowserDlg> strip_;
-    int slot_;
+    int position_;
     QString name_;
 };
 
+// The strip as a list of every entry of the browsed folder, drawn or not, so a reader can
+// walk them and automation can find a file by name; the scroll bar follows the entries.
 class StripAccessible : public QAccessibleWidget {
 public:
     explicit StripAccessible(CResourcesBrowserDlg* strip)
         : QAccessibleWidget(strip, QAccessible::List), strip_(strip) {}
     ~StripAccessible() override {
-        for (const auto& [slot, item] : items_) QAccessible::deleteAccessibleInterface(item.id);
+        for (const auto& [position, item] : items_)
+            QAccessible::deleteAccessibleInterface(item.id);
     }
 
-    int childCount() const override {
-        return static_cast<int>(strip_->SlotNames().size()) + QAccessibleWidget::childCount();
-    }
+    int childCount() const override { return EntryCount() + QAccessibleWidget::childCount(); }
 
     QAccessibleInterface* child(int index) const override {
-        const auto& names = strip_->SlotNames();
+        const int entries = EntryCount();
         if (index < 0) return nullptr;
-        if (index >= static_cast<int>(names.size()))
-            return QAccessibleWidget::child(index - static_cast<int>(names.size()));
-        const auto& [slot, name] = *std::next(names.begin(), index);
-        Item& item = items_[slot];
+        if (index >= entries) return QAccessibleWidget::child(index - entries);
+        const QString name = strip_->EntryName(static_cast<size_t>(index));
+        Item& item = items_[index];
         if (item.id == 0 || item.name != name) {
             if (item.id != 0) QAccessible::deleteAccessibleInterface(item.id);
             item.name = name;
             item.id = QAccessible::registerAccessibleInterface(
-                new SlotAccessible(strip_, slot, name));
+                new EntryAccessible(strip_, index, name));
         }
         return QAccessible::accessibleInterface(item.id);
     }
 
     int indexOfChild(const QAccessibleInterface* child) const override {
-        const auto* item = dynamic_cast<const SlotAccessible*>(child);
-        if (item == nullptr) {
-            const int index = QAccessibleWidget::indexOfChild(child);
-            return index < 0 ? index : index + static_cast<int>(strip_->SlotNames().size());
-        }
-        const auto& names = strip_->SlotNames();
-        const auto found = names.find(item->Slot());
-        return found == names.end() ? -1
-                                    : static_cast<int>(std::distance(names.begin(), found));
+        if (const auto* entry = dynamic_cast<const EntryAccessible*>(child))
+            return entry->Position() < EntryCount() ? entry->Position() : -1;
+        const int index = QAccessibleWidget::indexOfChild(child);
+        return index < 0 ? index : index + EntryCount();
     }
 
     QAccessibleInterface* childAt(int x, int y) const override {
         const QPoint point = strip_->mapFromGlobal(QPoint(x, y));
-        int index = 0;
-        for (const auto& [slot, name] : strip_->SlotNames()) {
-            if (strip_->ItemRects().contains(slot) && strip_->ItemRects().at(slot).contains(point))
-                return child(index);
-            ++index;
-        }
+        for (const auto& [slot, rect] : strip_->ItemRects())
+            if (rect.contains(point)) return child(strip_->FirstVisible() + slot);
         return QAccessibleWidget::childAt(x, y);
     }
 
@@ -119,6 +125,18 @@ private:
         QString name;
         QAccessible::Id id = 0;
     };
+
+    // Also lets go of the items of positions the list no longer has.
+    int EntryCount() const {
+        const int count =
+            static_cast<int>(std::min<size_t>(strip_->Model().GetFileCount(), INT32_MAX));
+        for (auto item = items_.lower_bound(count); item != items_.end();) {
+            QAccessible::deleteAccessibleInterface(item->second.id);
+            item = items_.erase(item);
+        }
+        return count;
+    }
+
     CResourcesBrowserDlg* strip_;
     mutable std::map<int, Item> items_;
 };

@@ -120,6 +120,18 @@ TEST_F(BrowserWindowTest, StripScrollsBySlotsAndFitsThumbnailsIntoTheirBoxes) {
     EXPECT_EQ(strip.ItemRects().at(0), QRect(0, 10 + 30, 160, 40));
     EXPECT_EQ(strip.SlotNames().at(0), "S1.jpg");
 
+    // Readers see every entry, drawn or scrolled away, and the scroll bar after them.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&strip);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->childCount(), 8);
+    EXPECT_EQ(list->child(0)->text(QAccessible::Name), "S0.jpg");
+    EXPECT_TRUE(list->child(0)->state().offscreen);
+    EXPECT_TRUE(list->child(0)->rect().isEmpty());
+    EXPECT_FALSE(list->child(1)->state().offscreen);
+    EXPECT_EQ(list->child(6)->text(QAccessible::Name), "S6.jpg");
+    EXPECT_EQ(list->indexOfChild(list->child(6)), 6);
+    EXPECT_EQ(list->child(7)->object(), strip.ScrollBar());
+
     // Wheel and keys move one slot, limited to the bar's ends.
     const auto wheel = [&](int delta) {
         QWheelEvent event(QPointF(50, 50), strip.mapToGlobal(QPointF(50, 50)), {}, {0, delta},
@@ -148,6 +160,8 @@ TEST_F(BrowserWindowTest, StripScrollsBySlotsAndFitsThumbnailsIntoTheirBoxes) {
     strip.KeepScrollFromEnd();
     EXPECT_EQ(strip.Range().maximum, 660);
     EXPECT_EQ(660 - strip.ScrollBar()->value(), fromEnd);
+    EXPECT_EQ(list->childCount(), 7);
+    EXPECT_EQ(list->child(0)->text(QAccessible::Name), "S1.jpg");
 
     // Two entries fit: the bar goes.
     strip.Model().SwitchFolder("", false);
@@ -215,7 +229,7 @@ TEST_F(BrowserWindowTest, DoubleClickAndThePressActionOpenTheFileAFailureShowsTh
         doubleClick({80, 5});    // above the first
         EXPECT_EQ(opened.paths, QStringList{QString::fromStdString((folder / "b.jpg").string())});
 
-        // The strip is a list of its drawn slots, named by file name.
+        // The strip is a list of its entries, named by file name.
         QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&strip);
         ASSERT_NE(list, nullptr);
         EXPECT_EQ(list->role(), QAccessible::List);

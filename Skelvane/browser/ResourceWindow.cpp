@@ -19,9 +19,13 @@ constexpr int kMoreResourcesId = 1001;
 constexpr int kMoreResourcesHeight = 20;
 constexpr char kTopItemText[] = "Skelvane";
 
-CSettingParam CurrentSettings() { return CSettingParamManage::Instance()->GetCurrent(); }
+CSettingParam CurrentSettings() {
+    return CSettingParamManage::Instance()->GetCurrent();
+}
 
-bool DatedLayout() { return CurrentSettings().autocreatingfolder != 0; }
+bool DatedLayout() {
+    return CurrentSettings().autocreatingfolder != 0;
+}
 
 QIcon FolderIcon(const std::string& folder) {
     static const QFileIconProvider provider;
@@ -174,10 +178,10 @@ bool CResourceWindow::ExploreSelected() {
 }
 
 void CResourceWindow::RevealFile(const std::string& path) {
-    QMetaObject::invokeMethod(this, "RevealOnUiThread",
-                              QThread::currentThread() == thread() ? Qt::DirectConnection
-                                                                   : Qt::QueuedConnection,
-                              Q_ARG(QString, QString::fromStdString(path)));
+    QMetaObject::invokeMethod(
+        this, "RevealOnUiThread",
+        QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection,
+        Q_ARG(QString, QString::fromStdString(path)));
 }
 
 void CResourceWindow::RevealOnUiThread(const QString& savedPath) {
@@ -230,11 +234,13 @@ bool CResourceWindow::SelectFileFolder(const std::string& a, const std::string& 
     if (!b.empty() && !c.empty()) {
         const QString dateText = QString::fromStdString(b);
         QTreeWidgetItem* dateItem = FindChildItem(item, dateText);
-        if (dateItem == nullptr) dateItem = InsertChildItem(BuildFolderPath(a, b, ""), item, dateText);
+        if (dateItem == nullptr)
+            dateItem = InsertChildItem(BuildFolderPath(a, b, ""), item, dateText);
         if (dateItem == nullptr) return false;
         const QString runText = QString::fromStdString(c);
         QTreeWidgetItem* runItem = FindChildItem(dateItem, runText);
-        if (runItem == nullptr) runItem = InsertChildItem(BuildFolderPath(a, b, c), dateItem, runText);
+        if (runItem == nullptr)
+            runItem = InsertChildItem(BuildFolderPath(a, b, c), dateItem, runText);
         if (runItem == nullptr) return true;
         target = runItem;
     }

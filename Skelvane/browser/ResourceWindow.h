@@ -30,8 +30,8 @@ class CResourceWindow : public QWidget {
     Q_OBJECT
 public:
     // `captureBusy` tells whether a recording, photo or timed-shot run is going on.
-    explicit CResourceWindow(QWidget* parent = nullptr,
-                             std::function<bool()> captureBusy = [] { return false; });
+    explicit CResourceWindow(
+        QWidget* parent = nullptr, std::function<bool()> captureBusy = [] { return false; });
 
     void SetBrowserView(CResourceBrowserView* view) { listPane = view; }
     CResourceBrowserView* BrowserView() const { return listPane; }

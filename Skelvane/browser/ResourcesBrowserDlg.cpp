@@ -1,7 +1,7 @@
 #include "Skelvane/browser/ResourcesBrowserDlg.h"
 
+#include <sys/stat.h>
 #include <QAccessible>
-#include <QAccessibleWidget>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -10,9 +10,9 @@
 #include <QThread>
 #include <QUrl>
 #include <QWheelEvent>
+
 #include <algorithm>
 #include <cerrno>
-#include <sys/stat.h>
 
 #include "Skelvane/browser/StripAccessible.h"
 #include "Skelvane/settings/InstallFolder.h"
@@ -61,8 +61,8 @@ CResourcesBrowserDlg::CResourcesBrowserDlg(QWidget* parent,
     scrollBar_->setSingleStep(kSlotHeight);
     scrollBar_->hide();
     connect(scrollBar_, &QScrollBar::valueChanged, this, [this] { update(); });
-    model_ = std::make_unique<CMediaFolderModel>(*this, std::move(mediaRoot),
-                                                 std::move(openChanges));
+    model_ =
+        std::make_unique<CMediaFolderModel>(*this, std::move(mediaRoot), std::move(openChanges));
 }
 
 CResourcesBrowserDlg::~CResourcesBrowserDlg() {
@@ -71,9 +71,9 @@ CResourcesBrowserDlg::~CResourcesBrowserDlg() {
 }
 
 void CResourcesBrowserDlg::OnUiThread(const char* slot) {
-    QMetaObject::invokeMethod(this, slot,
-                              QThread::currentThread() == thread() ? Qt::DirectConnection
-                                                                   : Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, slot,
+        QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection);
 }
 
 QRect CResourcesBrowserDlg::DrawingArea() const {
@@ -96,13 +96,22 @@ void CResourcesBrowserDlg::SetRange(int maximum, int page, int position) {
     }
 }
 
+void CResourcesBrowserDlg::UpdateScrollRange() {
+    OnUiThread("ApplyUpdateScrollRange");
+}
+void CResourcesBrowserDlg::KeepScrollFromEnd() {
+    OnUiThread("ApplyKeepScrollFromEnd");
+}
+void CResourcesBrowserDlg::ScrollToEnd() {
+    OnUiThread("ApplyScrollToEnd");
+}
+void CResourcesBrowserDlg::RequestRepaint() {
+    OnUiThread("update");
+}
 
-void CResourcesBrowserDlg::UpdateScrollRange() { OnUiThread("ApplyUpdateScrollRange"); }
-void CResourcesBrowserDlg::KeepScrollFromEnd() { OnUiThread("ApplyKeepScrollFromEnd"); }
-void CResourcesBrowserDlg::ScrollToEnd() { OnUiThread("ApplyScrollToEnd"); }
-void CResourcesBrowserDlg::RequestRepaint() { OnUiThread("update"); }
-
-void CResourcesBrowserDlg::ApplyUpdateScrollRange() { SetRange(StripLength(*model_), height(), 0); }
+void CResourcesBrowserDlg::ApplyUpdateScrollRange() {
+    SetRange(StripLength(*model_), height(), 0);
+}
 
 void CResourcesBrowserDlg::ApplyKeepScrollFromEnd() {
     const int maximum = StripLength(*model_);
@@ -136,11 +145,21 @@ void CResourcesBrowserDlg::wheelEvent(QWheelEvent* event) {
 void CResourcesBrowserDlg::keyPressEvent(QKeyEvent* event) {
     // The strip is a child pane: Enter and Escape must not close it.
     switch (event->key()) {
-        case Qt::Key_Down: ScrollBy(kSlotHeight); break;
-        case Qt::Key_Up: ScrollBy(-kSlotHeight); break;
-        case Qt::Key_PageDown: ScrollBy(range_.page); break;
-        case Qt::Key_PageUp: ScrollBy(-range_.page); break;
-        default: event->ignore(); return;
+        case Qt::Key_Down:
+            ScrollBy(kSlotHeight);
+            break;
+        case Qt::Key_Up:
+            ScrollBy(-kSlotHeight);
+            break;
+        case Qt::Key_PageDown:
+            ScrollBy(range_.page);
+            break;
+        case Qt::Key_PageUp:
+            ScrollBy(-range_.page);
+            break;
+        default:
+            event->ignore();
+            return;
     }
     event->accept();
 }

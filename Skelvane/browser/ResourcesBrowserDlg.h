@@ -4,9 +4,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QPixmap>
 #include <QRect>
 #include <QScrollBar>
-#include <QStringList>
+#include <QString>
 #include <cstdint>
 #include <map>
 #include <memory>

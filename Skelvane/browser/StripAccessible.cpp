@@ -85,8 +85,7 @@ public:
     explicit StripAccessible(CResourcesBrowserDlg* strip)
         : QAccessibleWidget(strip, QAccessible::List), strip_(strip) {}
     ~StripAccessible() override {
-        for (const auto& [position, item] : items_)
-            QAccessible::deleteAccessibleInterface(item.id);
+        for (const auto& [position, item] : items_) QAccessible::deleteAccessibleInterface(item.id);
     }
 
     int childCount() const override { return EntryCount() + QAccessibleWidget::childCount(); }
@@ -100,8 +99,8 @@ public:
         if (item.id == 0 || item.name != name) {
             if (item.id != 0) QAccessible::deleteAccessibleInterface(item.id);
             item.name = name;
-            item.id = QAccessible::registerAccessibleInterface(
-                new EntryAccessible(strip_, index, name));
+            item.id =
+                QAccessible::registerAccessibleInterface(new EntryAccessible(strip_, index, name));
         }
         return QAccessible::accessibleInterface(item.id);
     }

@@ -77,8 +77,7 @@ void DeletionToRepaint(benchmark::State& state) {
     RepaintClock view;
     const std::string root = TheFolder().root.Path();
     CMediaFolderModel model(
-        view, [&] { return root; },
-        CMediaFolderModel::WatchTree);
+        view, [&] { return root; }, CMediaFolderModel::WatchTree);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the monitor's watches
     model.SwitchFolder(root + "/Movies", false);
     for (auto _ : state) {

@@ -55,8 +55,8 @@ void PaintDecoded(CResourcesBrowserDlg& strip) {
 
 void BM_StripPaintWhileScrolling(benchmark::State& state) {
     static PictureFolder folder;
-    CResourcesBrowserDlg strip(nullptr, [] { return std::string(); },
-                               [](const std::string&) { return nullptr; });
+    CResourcesBrowserDlg strip(
+        nullptr, [] { return std::string(); }, [](const std::string&) { return nullptr; });
     strip.resize(200, 600);
     strip.show();
     strip.Model().SwitchFolder(folder.root.Path().string(), false);

@@ -191,7 +191,8 @@ TEST_F(BrowserWindowTest, UnreadableEntriesTakeNoSlotAndMoviesCarryTheBadge) {
     EXPECT_FALSE(strip.ItemRects().contains(1));
 
     const QImage shown = strip.grab().toImage();
-    const QImage badge(QString::fromStdString(GetInstallFolder()) + "Resource/Image/MovieBadge.png");
+    const QImage badge(QString::fromStdString(GetInstallFolder()) +
+                       "Resource/Image/MovieBadge.png");
     ASSERT_FALSE(badge.isNull());
     int compared = 0;
     for (int y = 0; y < 32; ++y)
@@ -212,8 +213,8 @@ TEST_F(BrowserWindowTest, DoubleClickAndThePressActionOpenTheFileAFailureShowsTh
     WritePicture(folder / "a.jpg", 640, 480);
     WritePicture(folder / "b.jpg", 640, 480);
     // Not watched: a file removed below stays listed, as before the monitor sees it go.
-    CResourcesBrowserDlg strip(nullptr, [] { return std::string(); },
-                               [](const std::string&) { return nullptr; });
+    CResourcesBrowserDlg strip(
+        nullptr, [] { return std::string(); }, [](const std::string&) { return nullptr; });
     Size(strip, 160, 300);
     strip.Model().SwitchFolder(folder.string(), false);
     ASSERT_TRUE(PaintedWhenDecoded(strip));
@@ -250,10 +251,10 @@ TEST_F(BrowserWindowTest, DoubleClickAndThePressActionOpenTheFileAFailureShowsTh
     fs::remove(folder / "b.jpg");
     EXPECT_TRUE(strip.OpenSlot(1));
     EXPECT_FALSE(strip.OpenSlot(5));
-    EXPECT_EQ(boxes->Texts(), (std::vector<std::string>{
-                                  "No application is associated with the specified file for "
-                                  "this operation.",
-                                  "No such file or directory"}));
+    EXPECT_EQ(boxes->Texts(),
+              (std::vector<std::string>{"No application is associated with the specified file for "
+                                        "this operation.",
+                                        "No such file or directory"}));
     EXPECT_EQ(boxes->Captions().front(), "Lumivor");
 }
 
@@ -310,7 +311,8 @@ TEST_F(BrowserWindowTest, FlatLayoutBrowsesKindFoldersAndRevealsPhotosAtTheEnd) 
     // A photo stored by the streaming thread: its folder is selected and it is the last entry
     // in view; the next one is appended.
     const fs::path shots = MediaRoot() / "Single Shots";
-    for (int i = 1; i <= 5; ++i) WritePicture(shots / ("S2026121" + std::to_string(i) + ".jpg"), 64, 48);
+    for (int i = 1; i <= 5; ++i)
+        WritePicture(shots / ("S2026121" + std::to_string(i) + ".jpg"), 64, 48);
     WritePicture(shots / "S20261216.jpg", 64, 48);
     std::thread([&] { panes.folders.RevealFile((shots / "S20261216.jpg").string()); }).join();
     ASSERT_TRUE(WaitFor([&] { return panes.Browsed() == shots.string(); }));

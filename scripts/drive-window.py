@@ -7,6 +7,7 @@ Usage: drive-window.py STEP [STEP ...]; each step waits up to 20 s for what it n
   wait=NAME           waits until an element named NAME shows
   gone=NAME           waits until no element named NAME shows
   selected=NAME       waits until the element named NAME shows and is selected
+  last=NAME           waits until the element named NAME shows as the last item of its list
   dblclick=NAME       double-clicks the middle of the element named NAME with the mouse
   type=NAME:TEXT      replaces the text of the field named NAME by TEXT
   key=KEY             types one key (Up, Down, Return, Escape, space) where the focus is,
@@ -117,6 +118,16 @@ def selected(node):
         return False
 
 
+def last_of_list(node):
+    try:
+        parent = node.parent
+        items = [parent.getChildAtIndex(i) for i in range(parent.childCount)]
+        names = [item.name for item in items if item.getRoleName() == "list item"]
+        return names and names[-1] == node.name
+    except Exception:
+        return False
+
+
 def double_click(name):
     node = eventually(f"'{name}' to show", lambda: find(name))
     box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
@@ -163,6 +174,8 @@ def main(steps):
             eventually(f"'{argument}' to go", lambda: find(argument) is None)
         elif verb == "selected":
             eventually(f"'{argument}' to be selected", lambda: find(argument, selected))
+        elif verb == "last":
+            eventually(f"'{argument}' to be the last item", lambda: find(argument, last_of_list))
         elif verb == "dblclick":
             double_click(argument)
         elif verb == "type":

@@ -194,8 +194,9 @@ bool CanUseAvx2() {
 constexpr int kTile = 8;
 constexpr int kTileSpare = 2;
 
-__attribute__((target("avx2"))) void TurnTile(const uint8_t* in, ptrdiff_t rowStep,
-                                              uint8_t* const out[kTile]) {
+// Tile row j is written at out + j * outStep.
+__attribute__((target("avx2"))) inline void TurnTile(const uint8_t* in, ptrdiff_t rowStep,
+                                                     uint8_t* out, ptrdiff_t outStep) {
     const __m256i widen = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
                                            1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     const __m256i narrow = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
@@ -231,7 +232,7 @@ __attribute__((target("avx2"))) void TurnTile(const uint8_t* in, ptrdiff_t rowSt
 #pragma GCC unroll 2
         for (int half = 0; half < 2; ++half) {
             const __m256i pixels = _mm256_shuffle_epi8(columns[half], narrow);
-            uint8_t* const target = out[j + 4 * half];
+            uint8_t* const target = out + (j + 4 * half) * outStep;
             _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm256_castsi256_si128(pixels));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 12),
                              _mm256_extracti128_si256(pixels, 1));
@@ -239,21 +240,26 @@ __attribute__((target("avx2"))) void TurnTile(const uint8_t* in, ptrdiff_t rowSt
     }
 }
 
+// `count` tiles side by side in the target, each from the next 8 source rows.
+__attribute__((target("avx2"))) void TurnTileRun(const uint8_t* in, ptrdiff_t rowStep, uint8_t* out,
+                                                 ptrdiff_t outStep, int count) {
+    for (int tile = 0; tile < count; ++tile, in += kTile * rowStep, out += kTile * 3)
+        TurnTile(in, rowStep, out, outStep);
+}
+
 // Target rows [y, y + 8) from column x on, in tiles while they have room; returns the first
 // column left for the pixel loop.
 int TurnTiles(const TurnWalk& walk, int y, int x, int endX, int targetWidth) {
     const int firstColumn = walk.columnSign < 0 ? walk.Column(y + kTile - 1) : walk.Column(y);
     if (firstColumn + kTile + kTileSpare > walk.sourceWidth) return x;
-    const ptrdiff_t rowStep = walk.rowSign * walk.from.step;
-    for (; x + kTile <= endX && x + kTile + kTileSpare <= targetWidth; x += kTile) {
-        // Tile row j is source column firstColumn + j, which is target row y + j, or
-        // y + 7 - j when the columns are walked backwards.
-        uint8_t* out[kTile];
-        for (int j = 0; j < kTile; ++j)
-            out[j] = walk.to.Row(walk.columnSign < 0 ? y + kTile - 1 - j : y + j) + x * 3;
-        TurnTile(walk.Row(x) + firstColumn * 3, rowStep, out);
-    }
-    return x;
+    const int count = std::max(0, std::min(endX - x, targetWidth - kTileSpare - x) / kTile);
+    // Tile row j is source column firstColumn + j, which is target row y + j, or
+    // y + 7 - j when the columns are walked backwards.
+    const bool backwards = walk.columnSign < 0;
+    uint8_t* const out = walk.to.Row(backwards ? y + kTile - 1 : y) + x * 3;
+    TurnTileRun(walk.Row(x) + firstColumn * 3, walk.rowSign * walk.from.step, out,
+                backwards ? -walk.to.step : walk.to.step, count);
+    return x + count * kTile;
 }
 #endif
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <span>
 
 #include "platform/imaging/Imaging.h"
 #include "platform/imaging/RotateFlipCopy.h"
@@ -247,19 +248,133 @@ __attribute__((target("avx2"))) void TurnTileRun(const uint8_t* in, ptrdiff_t ro
         TurnTile(in, rowStep, out, outStep);
 }
 
-// Target rows [y, y + 8) from column x on, in tiles while they have room; returns the first
-// column left for the pixel loop.
-int TurnTiles(const TurnWalk& walk, int y, int x, int endX, int targetWidth) {
-    const int firstColumn = walk.columnSign < 0 ? walk.Column(y + kTile - 1) : walk.Column(y);
-    if (firstColumn + kTile + kTileSpare > walk.sourceWidth) return x;
-    const int count = std::max(0, std::min(endX - x, targetWidth - kTileSpare - x) / kTile);
+bool CanUseAvx512() {
+    static const bool can = __builtin_cpu_supports("avx512f") &&
+                            __builtin_cpu_supports("avx512bw") &&
+                            __builtin_cpu_supports("avx512vbmi");
+    return can;
+}
+
+// Tiles of 16 x 16 pixels the same way in 512-bit registers, where one byte permutation
+// widens or narrows a whole row. Loads and stores are masked to the row's 48 bytes, so
+// these tiles need nothing to spare.
+constexpr int kWideTile = 16;
+
+// Byte permutations of a 512-bit register: pixel k of 16 to 32-bit lane k and back. The
+// fourth byte of a lane repeats the third; narrowing drops it.
+struct alignas(64) ByteIndex {
+    uint8_t bytes[64];
+};
+
+constexpr ByteIndex WidenIndex() {
+    ByteIndex index{};
+    for (int k = 0; k < 64; ++k)
+        index.bytes[k] = static_cast<uint8_t>(k / 4 * 3 + std::min(k % 4, 2));
+    return index;
+}
+
+constexpr ByteIndex NarrowIndex() {
+    ByteIndex index{};
+    for (int k = 0; k < kWideTile * 3; ++k)
+        index.bytes[k] = static_cast<uint8_t>(k / 3 * 4 + k % 3);
+    return index;
+}
+
+constexpr ByteIndex kWidenIndex = WidenIndex();
+constexpr ByteIndex kNarrowIndex = NarrowIndex();
+
+// GCC 12's headers fill the unused operand of the unmasked AVX-512 forms with a register
+// they leave undefined on purpose, and then warn about it (its bug 105593).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
+#define IMAGING_AVX512_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+IMAGING_AVX512_TARGET inline void TurnWideTile(const uint8_t* in, ptrdiff_t rowStep, uint8_t* out,
+                                               ptrdiff_t outStep) {
+    const __m512i widen = _mm512_load_si512(kWidenIndex.bytes);
+    const __m512i narrow = _mm512_load_si512(kNarrowIndex.bytes);
+    constexpr __mmask64 kRowBytes = (__mmask64{1} << (kWideTile * 3)) - 1;
+    __m512i rows[kWideTile];
+#pragma GCC unroll 16
+    for (int k = 0; k < kWideTile; ++k, in += rowStep)
+        rows[k] = _mm512_permutexvar_epi8(widen, _mm512_maskz_loadu_epi8(kRowBytes, in));
+    __m512i pairs[kWideTile];
+#pragma GCC unroll 8
+    for (int k = 0; k < kWideTile; k += 2) {
+        pairs[k] = _mm512_unpacklo_epi32(rows[k], rows[k + 1]);
+        pairs[k + 1] = _mm512_unpackhi_epi32(rows[k], rows[k + 1]);
+    }
+    // quads[4 * g + c] holds, in 128-bit lane l, column 4 * l + c of source rows 4g..4g+3.
+    __m512i quads[kWideTile];
+#pragma GCC unroll 4
+    for (int k = 0; k < kWideTile; k += 4) {
+        quads[k] = _mm512_unpacklo_epi64(pairs[k], pairs[k + 2]);
+        quads[k + 1] = _mm512_unpackhi_epi64(pairs[k], pairs[k + 2]);
+        quads[k + 2] = _mm512_unpacklo_epi64(pairs[k + 1], pairs[k + 3]);
+        quads[k + 3] = _mm512_unpackhi_epi64(pairs[k + 1], pairs[k + 3]);
+    }
+#pragma GCC unroll 4
+    for (int c = 0; c < 4; ++c) {
+        // Lanes 0 and 2 (even) or 1 and 3 (odd) of rows 0..7 and of rows 8..15.
+        const __m512i evenTop = _mm512_shuffle_i32x4(quads[c], quads[4 + c], 0x88);
+        const __m512i oddTop = _mm512_shuffle_i32x4(quads[c], quads[4 + c], 0xDD);
+        const __m512i evenBottom = _mm512_shuffle_i32x4(quads[8 + c], quads[12 + c], 0x88);
+        const __m512i oddBottom = _mm512_shuffle_i32x4(quads[8 + c], quads[12 + c], 0xDD);
+        const __m512i columns[4] = {_mm512_shuffle_i32x4(evenTop, evenBottom, 0x88),
+                                    _mm512_shuffle_i32x4(oddTop, oddBottom, 0x88),
+                                    _mm512_shuffle_i32x4(evenTop, evenBottom, 0xDD),
+                                    _mm512_shuffle_i32x4(oddTop, oddBottom, 0xDD)};
+#pragma GCC unroll 4
+        for (int l = 0; l < 4; ++l) {
+            _mm512_mask_storeu_epi8(out + (4 * l + c) * outStep, kRowBytes,
+                                    _mm512_permutexvar_epi8(narrow, columns[l]));
+        }
+    }
+}
+
+IMAGING_AVX512_TARGET void TurnWideTileRun(const uint8_t* in, ptrdiff_t rowStep, uint8_t* out,
+                                           ptrdiff_t outStep, int count) {
+    for (int tile = 0; tile < count; ++tile, in += kWideTile * rowStep, out += kWideTile * 3)
+        TurnWideTile(in, rowStep, out, outStep);
+}
+
+#pragma GCC diagnostic pop
+
+// A size of square tiles, the pixels each needs to spare to its right, and what turns a run
+// of them.
+struct Tiles {
+    int size;
+    int spare;
+    void (*turnRun)(const uint8_t* in, ptrdiff_t rowStep, uint8_t* out, ptrdiff_t outStep,
+                    int count);
+};
+constexpr Tiles kAvx2Tiles{kTile, kTileSpare, TurnTileRun};
+constexpr Tiles kAvx512Tiles{kWideTile, 0, TurnWideTileRun};
+
+// Target rows [y, y + tiles.size) from column x on, in tiles while they have room; returns
+// the first column left for the pixel loop.
+int TurnTiles(const Tiles& tiles, const TurnWalk& walk, int y, int x, int endX, int targetWidth) {
+    const int last = y + tiles.size - 1;
+    const int firstColumn = walk.columnSign < 0 ? walk.Column(last) : walk.Column(y);
+    if (firstColumn + tiles.size + tiles.spare > walk.sourceWidth) return x;
+    const int count = std::max(0, std::min(endX - x, targetWidth - tiles.spare - x) / tiles.size);
     // Tile row j is source column firstColumn + j, which is target row y + j, or
-    // y + 7 - j when the columns are walked backwards.
+    // last - j when the columns are walked backwards.
     const bool backwards = walk.columnSign < 0;
-    uint8_t* const out = walk.to.Row(backwards ? y + kTile - 1 : y) + x * 3;
-    TurnTileRun(walk.Row(x) + firstColumn * 3, walk.rowSign * walk.from.step, out,
-                backwards ? -walk.to.step : walk.to.step, count);
-    return x + count * kTile;
+    uint8_t* const out = walk.to.Row(backwards ? last : y) + x * 3;
+    tiles.turnRun(walk.Row(x) + firstColumn * 3, walk.rowSign * walk.from.step, out,
+                  backwards ? -walk.to.step : walk.to.step, count);
+    return x + count * tiles.size;
+}
+
+// The tiles `use` asks for that this processor has, largest first: the rows of a band that
+// are too few for one size may still fill the next. None: pixel by pixel.
+std::span<const Tiles> ChooseTiles(VectorUse use) {
+    static constexpr Tiles kWideThenNarrow[] = {kAvx512Tiles, kAvx2Tiles};
+    if (use == VectorUse::Plain || !CanUseAvx2()) return {};
+    if (use == VectorUse::Best && CanUseAvx512()) return kWideThenNarrow;
+    return {&kAvx2Tiles, 1};
 }
 #endif
 
@@ -324,9 +439,8 @@ void RotateFlipCopy(const BgrImageView& source, const BgrImageSpan& target,
                         forward.xy < 0 ? source.height - 1 : 0,
                         forward.xy};
 #ifdef IMAGING_HAS_AVX2_TILES
-    const bool tiles = use == VectorUse::Best && CanUseAvx2();
+    const std::span<const Tiles> tileSizes = ChooseTiles(use);
 #else
-    const bool tiles = false;
     (void)use;
 #endif
     for (int bandY = 0; bandY < target.height; bandY += kBandRows) {
@@ -335,9 +449,11 @@ void RotateFlipCopy(const BgrImageView& source, const BgrImageSpan& target,
             const int endX = std::min(bandX + kBandColumns, target.width);
             int y = bandY;
 #ifdef IMAGING_HAS_AVX2_TILES
-            for (; tiles && y + kTile <= endY; y += kTile) {
-                const int rest = TurnTiles(walk, y, bandX, endX, target.width);
-                TurnPixels(walk, y, y + kTile, rest, endX);
+            for (const Tiles& tiles : tileSizes) {
+                for (; y + tiles.size <= endY; y += tiles.size) {
+                    const int rest = TurnTiles(tiles, walk, y, bandX, endX, target.width);
+                    TurnPixels(walk, y, y + tiles.size, rest, endX);
+                }
             }
 #endif
             TurnPixels(walk, y, endY, bandX, endX);

@@ -83,15 +83,19 @@ TEST(QuarterTurnTest, TilesAndPixelLoopPutEveryPixelInPlace) {
     };
     // Tiles need two pixels to spare: 10 is one tile exactly, 9 none; 37 x 23 leaves rests in
     // both directions; 140 x 70 crosses the bands the turn writes in; 1-pixel sides never tile.
+    // The 16-pixel tiles need none: 16 is one exactly, 17 one and a rest; 48 x 40 is three
+    // bands of them with a rest of 8 columns.
     const struct {
         int width, height;
-    } sizes[] = {{10, 10}, {9, 9}, {37, 23}, {23, 37}, {140, 70}, {1, 40}, {40, 1}, {1, 1}};
+    } sizes[] = {{10, 10}, {9, 9}, {37, 23}, {23, 37}, {140, 70}, {1, 40},
+                 {40, 1},  {1, 1}, {16, 16}, {17, 17}, {48, 40},  {40, 48}};
     for (const auto& size : sizes) {
         for (const bool bottomUp : {true, false}) {
             const Picture source = Labelled(size.width, size.height, bottomUp);
             for (const auto& [type, from] : types) {
                 for (const imaging::VectorUse use :
-                     {imaging::VectorUse::Plain, imaging::VectorUse::Best}) {
+                     {imaging::VectorUse::Plain, imaging::VectorUse::Avx2,
+                      imaging::VectorUse::Best}) {
                     Picture target(size.height, size.width, 5, !bottomUp);
                     imaging::RotateFlipCopy(source.View(), target.Span(), type, use);
                     int wrong = 0;
@@ -102,12 +106,13 @@ TEST(QuarterTurnTest, TilesAndPixelLoopPutEveryPixelInPlace) {
                                 wrong += target.At(x, y, c) != source.At(sx, sy, c);
                         }
                     }
-                    const bool plain = use == imaging::VectorUse::Plain;
-                    EXPECT_EQ(wrong, 0) << size.width << "x" << size.height << " type " << type
-                                        << (plain ? " plain" : " best");
+                    const char* const useName = use == imaging::VectorUse::Plain  ? " plain"
+                                                : use == imaging::VectorUse::Avx2 ? " avx2"
+                                                                                  : " best";
+                    EXPECT_EQ(wrong, 0)
+                        << size.width << "x" << size.height << " type " << type << useName;
                     EXPECT_TRUE(target.PaddingUntouched())
-                        << size.width << "x" << size.height << " type " << type
-                        << (plain ? " plain" : " best");
+                        << size.width << "x" << size.height << " type " << type << useName;
                 }
             }
         }

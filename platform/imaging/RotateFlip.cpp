@@ -166,6 +166,7 @@ struct TurnWalk {
 
 // Target rows [y, endY) from column x to endX, pixel by pixel.
 void TurnPixels(const TurnWalk& walk, int y, int endY, int x, int endX) {
+    if (x >= endX) return;  // the tiles did it all, as they mostly do
     const ptrdiff_t rowStep = walk.rowSign * walk.from.step;
     for (; y < endY; ++y) {
         const int column = walk.Column(y);
@@ -352,20 +353,28 @@ struct Tiles {
 constexpr Tiles kAvx2Tiles{kTile, kTileSpare, TurnTileRun};
 constexpr Tiles kAvx512Tiles{kWideTile, 0, TurnWideTileRun};
 
-// Target rows [y, y + tiles.size) from column x on, in tiles while they have room; returns
-// the first column left for the pixel loop.
+// Target rows [y, y + tiles.size) from column x to endX, in tiles while they have room;
+// returns the first column left for the pixel loop.
 int TurnTiles(const Tiles& tiles, const TurnWalk& walk, int y, int x, int endX, int targetWidth) {
     const int last = y + tiles.size - 1;
     const int firstColumn = walk.columnSign < 0 ? walk.Column(last) : walk.Column(y);
     if (firstColumn + tiles.size + tiles.spare > walk.sourceWidth) return x;
-    const int count = std::max(0, std::min(endX - x, targetWidth - tiles.spare - x) / tiles.size);
     // Tile row j is source column firstColumn + j, which is target row y + j, or
     // last - j when the columns are walked backwards.
     const bool backwards = walk.columnSign < 0;
-    uint8_t* const out = walk.to.Row(backwards ? last : y) + x * 3;
-    tiles.turnRun(walk.Row(x) + firstColumn * 3, walk.rowSign * walk.from.step, out,
-                  backwards ? -walk.to.step : walk.to.step, count);
-    return x + count * tiles.size;
+    uint8_t* const out = walk.to.Row(backwards ? last : y);
+    const auto turnFrom = [&](int column, int count) {
+        tiles.turnRun(walk.Row(column) + firstColumn * 3, walk.rowSign * walk.from.step,
+                      out + column * 3, backwards ? -walk.to.step : walk.to.step, count);
+    };
+    const int count = std::max(0, std::min(endX - x, targetWidth - tiles.spare - x) / tiles.size);
+    turnFrom(x, count);
+    const int done = x + count * tiles.size;
+    // A rest narrower than a tile gets one more tile ending at endX, over the end of the one
+    // before: writing some pixels twice costs less than the pixel loop.
+    if (done == endX || endX - tiles.size < x || endX + tiles.spare > targetWidth) return done;
+    turnFrom(endX - tiles.size, 1);
+    return endX;
 }
 
 // The tiles `use` asks for that this processor has, largest first: the rows of a band that

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <span>
 
 #include "platform/imaging/Imaging.h"
 #include "platform/imaging/RotateFlipCopy.h"
@@ -165,6 +166,7 @@ struct TurnWalk {
 
 // Target rows [y, endY) from column x to endX, pixel by pixel.
 void TurnPixels(const TurnWalk& walk, int y, int endY, int x, int endX) {
+    if (x >= endX) return;  // the tiles did it all, as they mostly do
     const ptrdiff_t rowStep = walk.rowSign * walk.from.step;
     for (; y < endY; ++y) {
         const int column = walk.Column(y);
@@ -194,8 +196,9 @@ bool CanUseAvx2() {
 constexpr int kTile = 8;
 constexpr int kTileSpare = 2;
 
-__attribute__((target("avx2"))) void TurnTile(const uint8_t* in, ptrdiff_t rowStep,
-                                              uint8_t* const out[kTile]) {
+// Tile row j is written at out + j * outStep.
+__attribute__((target("avx2"))) inline void TurnTile(const uint8_t* in, ptrdiff_t rowStep,
+                                                     uint8_t* out, ptrdiff_t outStep) {
     const __m256i widen = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
                                            1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     const __m256i narrow = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,
@@ -231,7 +234,7 @@ __attribute__((target("avx2"))) void TurnTile(const uint8_t* in, ptrdiff_t rowSt
 #pragma GCC unroll 2
         for (int half = 0; half < 2; ++half) {
             const __m256i pixels = _mm256_shuffle_epi8(columns[half], narrow);
-            uint8_t* const target = out[j + 4 * half];
+            uint8_t* const target = out + (j + 4 * half) * outStep;
             _mm_storeu_si128(reinterpret_cast<__m128i*>(target), _mm256_castsi256_si128(pixels));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 12),
                              _mm256_extracti128_si256(pixels, 1));
@@ -239,21 +242,148 @@ __attribute__((target("avx2"))) void TurnTile(const uint8_t* in, ptrdiff_t rowSt
     }
 }
 
-// Target rows [y, y + 8) from column x on, in tiles while they have room; returns the first
-// column left for the pixel loop.
-int TurnTiles(const TurnWalk& walk, int y, int x, int endX, int targetWidth) {
-    const int firstColumn = walk.columnSign < 0 ? walk.Column(y + kTile - 1) : walk.Column(y);
-    if (firstColumn + kTile + kTileSpare > walk.sourceWidth) return x;
-    const ptrdiff_t rowStep = walk.rowSign * walk.from.step;
-    for (; x + kTile <= endX && x + kTile + kTileSpare <= targetWidth; x += kTile) {
-        // Tile row j is source column firstColumn + j, which is target row y + j, or
-        // y + 7 - j when the columns are walked backwards.
-        uint8_t* out[kTile];
-        for (int j = 0; j < kTile; ++j)
-            out[j] = walk.to.Row(walk.columnSign < 0 ? y + kTile - 1 - j : y + j) + x * 3;
-        TurnTile(walk.Row(x) + firstColumn * 3, rowStep, out);
+// `count` tiles side by side in the target, each from the next 8 source rows.
+__attribute__((target("avx2"))) void TurnTileRun(const uint8_t* in, ptrdiff_t rowStep, uint8_t* out,
+                                                 ptrdiff_t outStep, int count) {
+    for (int tile = 0; tile < count; ++tile, in += kTile * rowStep, out += kTile * 3)
+        TurnTile(in, rowStep, out, outStep);
+}
+
+bool CanUseAvx512() {
+    static const bool can = __builtin_cpu_supports("avx512f") &&
+                            __builtin_cpu_supports("avx512bw") &&
+                            __builtin_cpu_supports("avx512vbmi");
+    return can;
+}
+
+// Tiles of 16 x 16 pixels the same way in 512-bit registers, where one byte permutation
+// widens or narrows a whole row. Loads and stores are masked to the row's 48 bytes, so
+// these tiles need nothing to spare.
+constexpr int kWideTile = 16;
+
+// Byte permutations of a 512-bit register: pixel k of 16 to 32-bit lane k and back. The
+// fourth byte of a lane repeats the third; narrowing drops it.
+struct alignas(64) ByteIndex {
+    uint8_t bytes[64];
+};
+
+constexpr ByteIndex WidenIndex() {
+    ByteIndex index{};
+    for (int k = 0; k < 64; ++k)
+        index.bytes[k] = static_cast<uint8_t>(k / 4 * 3 + std::min(k % 4, 2));
+    return index;
+}
+
+constexpr ByteIndex NarrowIndex() {
+    ByteIndex index{};
+    for (int k = 0; k < kWideTile * 3; ++k)
+        index.bytes[k] = static_cast<uint8_t>(k / 3 * 4 + k % 3);
+    return index;
+}
+
+constexpr ByteIndex kWidenIndex = WidenIndex();
+constexpr ByteIndex kNarrowIndex = NarrowIndex();
+
+// GCC 12's headers fill the unused operand of the unmasked AVX-512 forms with a register
+// they leave undefined on purpose, and then warn about it (its bug 105593).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
+#define IMAGING_AVX512_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+IMAGING_AVX512_TARGET inline void TurnWideTile(const uint8_t* in, ptrdiff_t rowStep, uint8_t* out,
+                                               ptrdiff_t outStep) {
+    const __m512i widen = _mm512_load_si512(kWidenIndex.bytes);
+    const __m512i narrow = _mm512_load_si512(kNarrowIndex.bytes);
+    constexpr __mmask64 kRowBytes = (__mmask64{1} << (kWideTile * 3)) - 1;
+    __m512i rows[kWideTile];
+#pragma GCC unroll 16
+    for (int k = 0; k < kWideTile; ++k, in += rowStep)
+        rows[k] = _mm512_permutexvar_epi8(widen, _mm512_maskz_loadu_epi8(kRowBytes, in));
+    __m512i pairs[kWideTile];
+#pragma GCC unroll 8
+    for (int k = 0; k < kWideTile; k += 2) {
+        pairs[k] = _mm512_unpacklo_epi32(rows[k], rows[k + 1]);
+        pairs[k + 1] = _mm512_unpackhi_epi32(rows[k], rows[k + 1]);
     }
-    return x;
+    // quads[4 * g + c] holds, in 128-bit lane l, column 4 * l + c of source rows 4g..4g+3.
+    __m512i quads[kWideTile];
+#pragma GCC unroll 4
+    for (int k = 0; k < kWideTile; k += 4) {
+        quads[k] = _mm512_unpacklo_epi64(pairs[k], pairs[k + 2]);
+        quads[k + 1] = _mm512_unpackhi_epi64(pairs[k], pairs[k + 2]);
+        quads[k + 2] = _mm512_unpacklo_epi64(pairs[k + 1], pairs[k + 3]);
+        quads[k + 3] = _mm512_unpackhi_epi64(pairs[k + 1], pairs[k + 3]);
+    }
+#pragma GCC unroll 4
+    for (int c = 0; c < 4; ++c) {
+        // Lanes 0 and 2 (even) or 1 and 3 (odd) of rows 0..7 and of rows 8..15.
+        const __m512i evenTop = _mm512_shuffle_i32x4(quads[c], quads[4 + c], 0x88);
+        const __m512i oddTop = _mm512_shuffle_i32x4(quads[c], quads[4 + c], 0xDD);
+        const __m512i evenBottom = _mm512_shuffle_i32x4(quads[8 + c], quads[12 + c], 0x88);
+        const __m512i oddBottom = _mm512_shuffle_i32x4(quads[8 + c], quads[12 + c], 0xDD);
+        const __m512i columns[4] = {_mm512_shuffle_i32x4(evenTop, evenBottom, 0x88),
+                                    _mm512_shuffle_i32x4(oddTop, oddBottom, 0x88),
+                                    _mm512_shuffle_i32x4(evenTop, evenBottom, 0xDD),
+                                    _mm512_shuffle_i32x4(oddTop, oddBottom, 0xDD)};
+#pragma GCC unroll 4
+        for (int l = 0; l < 4; ++l) {
+            _mm512_mask_storeu_epi8(out + (4 * l + c) * outStep, kRowBytes,
+                                    _mm512_permutexvar_epi8(narrow, columns[l]));
+        }
+    }
+}
+
+IMAGING_AVX512_TARGET void TurnWideTileRun(const uint8_t* in, ptrdiff_t rowStep, uint8_t* out,
+                                           ptrdiff_t outStep, int count) {
+    for (int tile = 0; tile < count; ++tile, in += kWideTile * rowStep, out += kWideTile * 3)
+        TurnWideTile(in, rowStep, out, outStep);
+}
+
+#pragma GCC diagnostic pop
+
+// A size of square tiles, the pixels each needs to spare to its right, and what turns a run
+// of them.
+struct Tiles {
+    int size;
+    int spare;
+    void (*turnRun)(const uint8_t* in, ptrdiff_t rowStep, uint8_t* out, ptrdiff_t outStep,
+                    int count);
+};
+constexpr Tiles kAvx2Tiles{kTile, kTileSpare, TurnTileRun};
+constexpr Tiles kAvx512Tiles{kWideTile, 0, TurnWideTileRun};
+
+// Target rows [y, y + tiles.size) from column x to endX, in tiles while they have room;
+// returns the first column left for the pixel loop.
+int TurnTiles(const Tiles& tiles, const TurnWalk& walk, int y, int x, int endX, int targetWidth) {
+    const int last = y + tiles.size - 1;
+    const int firstColumn = walk.columnSign < 0 ? walk.Column(last) : walk.Column(y);
+    if (firstColumn + tiles.size + tiles.spare > walk.sourceWidth) return x;
+    // Tile row j is source column firstColumn + j, which is target row y + j, or
+    // last - j when the columns are walked backwards.
+    const bool backwards = walk.columnSign < 0;
+    uint8_t* const out = walk.to.Row(backwards ? last : y);
+    const auto turnFrom = [&](int column, int count) {
+        tiles.turnRun(walk.Row(column) + firstColumn * 3, walk.rowSign * walk.from.step,
+                      out + column * 3, backwards ? -walk.to.step : walk.to.step, count);
+    };
+    const int count = std::max(0, std::min(endX - x, targetWidth - tiles.spare - x) / tiles.size);
+    turnFrom(x, count);
+    const int done = x + count * tiles.size;
+    // A rest narrower than a tile gets one more tile ending at endX, over the end of the one
+    // before: writing some pixels twice costs less than the pixel loop.
+    if (done == endX || endX - tiles.size < x || endX + tiles.spare > targetWidth) return done;
+    turnFrom(endX - tiles.size, 1);
+    return endX;
+}
+
+// The tiles `use` asks for that this processor has, largest first: the rows of a band that
+// are too few for one size may still fill the next. None: pixel by pixel.
+std::span<const Tiles> ChooseTiles(VectorUse use) {
+    static constexpr Tiles kWideThenNarrow[] = {kAvx512Tiles, kAvx2Tiles};
+    if (use == VectorUse::Plain || !CanUseAvx2()) return {};
+    if (use == VectorUse::Best && CanUseAvx512()) return kWideThenNarrow;
+    return {&kAvx2Tiles, 1};
 }
 #endif
 
@@ -318,9 +448,8 @@ void RotateFlipCopy(const BgrImageView& source, const BgrImageSpan& target,
                         forward.xy < 0 ? source.height - 1 : 0,
                         forward.xy};
 #ifdef IMAGING_HAS_AVX2_TILES
-    const bool tiles = use == VectorUse::Best && CanUseAvx2();
+    const std::span<const Tiles> tileSizes = ChooseTiles(use);
 #else
-    const bool tiles = false;
     (void)use;
 #endif
     for (int bandY = 0; bandY < target.height; bandY += kBandRows) {
@@ -329,9 +458,11 @@ void RotateFlipCopy(const BgrImageView& source, const BgrImageSpan& target,
             const int endX = std::min(bandX + kBandColumns, target.width);
             int y = bandY;
 #ifdef IMAGING_HAS_AVX2_TILES
-            for (; tiles && y + kTile <= endY; y += kTile) {
-                const int rest = TurnTiles(walk, y, bandX, endX, target.width);
-                TurnPixels(walk, y, y + kTile, rest, endX);
+            for (const Tiles& tiles : tileSizes) {
+                for (; y + tiles.size <= endY; y += tiles.size) {
+                    const int rest = TurnTiles(tiles, walk, y, bandX, endX, target.width);
+                    TurnPixels(walk, y, y + tiles.size, rest, endX);
+                }
             }
 #endif
             TurnPixels(walk, y, endY, bandX, endX);

@@ -8,6 +8,7 @@ namespace imaging {
 
 enum class VectorUse {
     Plain,  // pixel by pixel
+    Avx2,   // 256-bit vectors where the processor has them, even if it has wider ones
     Best,   // the widest vector instructions the processor has
 };
 

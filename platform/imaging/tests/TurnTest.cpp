@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -82,15 +83,19 @@ TEST(QuarterTurnTest, TilesAndPixelLoopPutEveryPixelInPlace) {
     };
     // Tiles need two pixels to spare: 10 is one tile exactly, 9 none; 37 x 23 leaves rests in
     // both directions; 140 x 70 crosses the bands the turn writes in; 1-pixel sides never tile.
+    // The 16-pixel tiles need none: 16 is one exactly, 17 one and a rest; 48 x 40 is three
+    // bands of them with a rest of 8 columns.
     const struct {
         int width, height;
-    } sizes[] = {{10, 10}, {9, 9}, {37, 23}, {23, 37}, {140, 70}, {1, 40}, {40, 1}, {1, 1}};
+    } sizes[] = {{10, 10}, {9, 9}, {37, 23}, {23, 37}, {140, 70}, {1, 40},
+                 {40, 1},  {1, 1}, {16, 16}, {17, 17}, {48, 40},  {40, 48}};
     for (const auto& size : sizes) {
         for (const bool bottomUp : {true, false}) {
             const Picture source = Labelled(size.width, size.height, bottomUp);
             for (const auto& [type, from] : types) {
                 for (const imaging::VectorUse use :
-                     {imaging::VectorUse::Plain, imaging::VectorUse::Best}) {
+                     {imaging::VectorUse::Plain, imaging::VectorUse::Avx2,
+                      imaging::VectorUse::Best}) {
                     Picture target(size.height, size.width, 5, !bottomUp);
                     imaging::RotateFlipCopy(source.View(), target.Span(), type, use);
                     int wrong = 0;
@@ -101,12 +106,13 @@ TEST(QuarterTurnTest, TilesAndPixelLoopPutEveryPixelInPlace) {
                                 wrong += target.At(x, y, c) != source.At(sx, sy, c);
                         }
                     }
-                    const bool plain = use == imaging::VectorUse::Plain;
-                    EXPECT_EQ(wrong, 0) << size.width << "x" << size.height << " type " << type
-                                        << (plain ? " plain" : " best");
+                    const char* const useName = use == imaging::VectorUse::Plain  ? " plain"
+                                                : use == imaging::VectorUse::Avx2 ? " avx2"
+                                                                                  : " best";
+                    EXPECT_EQ(wrong, 0)
+                        << size.width << "x" << size.height << " type " << type << useName;
                     EXPECT_TRUE(target.PaddingUntouched())
-                        << size.width << "x" << size.height << " type " << type
-                        << (plain ? " plain" : " best");
+                        << size.width << "x" << size.height << " type " << type << useName;
                 }
             }
         }
@@ -155,6 +161,65 @@ TEST(ScaleHeightTest, EachRowMixesTheTwoNearestSourceRows) {
             }
             EXPECT_LE(worst, 1.0) << c.width << " wide, " << c.sourceHeight << " to "
                                   << c.targetHeight;
+            EXPECT_TRUE(target.PaddingUntouched()) << c.sourceHeight << " to " << c.targetHeight;
+        }
+    }
+}
+
+// Bytes spread over the whole range, 0 and 255 included, with no pattern the mixing could
+// happen to get right by accident.
+Picture Scrambled(int width, int height, int padding, bool bottomUp) {
+    Picture picture(width, height, padding, bottomUp);
+    uint32_t state = 12345;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                state = state * 1103515245 + 12345;
+                const uint8_t value = static_cast<uint8_t>(state >> 16);
+                picture.At(x, y, c) = value < 16 ? 0 : value > 240 ? 255 : value;
+            }
+        }
+    }
+    return picture;
+}
+
+// The vector mixing works on 32 bytes at a time and leaves the rest of a row to the byte
+// loop; both must give exactly the integer sum (a * (256 - w) + b * w + 128) >> 8.
+TEST(ScaleHeightTest, EveryByteIsTheRoundedIntegerMix) {
+    const struct {
+        int width, sourceHeight, targetHeight;
+    } cases[] = {
+        {5, 7, 3},     // 15 bytes: the byte loop only
+        {11, 64, 36},  // 33 bytes: one vector and one byte
+        {32, 19, 40},  // 96 bytes: vectors only, stretched
+        {43, 50, 9},   // 129 bytes
+        {1, 9, 9},     // same height: copied
+    };
+    for (const auto& c : cases) {
+        for (const bool bottomUp : {true, false}) {
+            const Picture source = Scrambled(c.width, c.sourceHeight, 0, bottomUp);
+            Picture target(c.width, c.targetHeight, 3, !bottomUp);
+            ASSERT_TRUE(imaging::ScaleHeightBilinear(source.View(), target.Span()));
+            int wrong = 0;
+            for (int y = 0; y < c.targetHeight; ++y) {
+                const int64_t s = c.sourceHeight;
+                const int64_t t = c.targetHeight;
+                const int64_t at =
+                    std::max<int64_t>(0, (((2 * y + 1) * s - t) * 256 + t) / (2 * t));
+                const int upper = static_cast<int>(std::min<int64_t>(at >> 8, s - 1));
+                const int lower = std::min(upper + 1, c.sourceHeight - 1);
+                const int weight = static_cast<int>(at & 255);
+                for (int x = 0; x < c.width; ++x) {
+                    for (int ch = 0; ch < 3; ++ch) {
+                        const int expected = (source.At(x, upper, ch) * (256 - weight) +
+                                              source.At(x, lower, ch) * weight + 128) >>
+                                             8;
+                        wrong += target.At(x, y, ch) != expected;
+                    }
+                }
+            }
+            EXPECT_EQ(wrong, 0) << c.width << " wide, " << c.sourceHeight << " to "
+                                << c.targetHeight;
             EXPECT_TRUE(target.PaddingUntouched()) << c.sourceHeight << " to " << c.targetHeight;
         }
     }

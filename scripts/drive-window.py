@@ -40,11 +40,15 @@ def application():
     return None
 
 
-def showing(node):
+def has_state(node, state):
     try:
-        return node.getState().contains(pyatspi.STATE_SHOWING)
+        return node.getState().contains(state)
     except Exception:
         return False
+
+
+def showing(node):
+    return has_state(node, pyatspi.STATE_SHOWING)
 
 
 def find(name, predicate=lambda node: True):
@@ -112,10 +116,7 @@ def entry_named(item_name):
 
 
 def selected(node):
-    try:
-        return node.getState().contains(pyatspi.STATE_SELECTED)
-    except Exception:
-        return False
+    return has_state(node, pyatspi.STATE_SELECTED)
 
 
 def last_of_list(node):

@@ -57,11 +57,16 @@ CMediaFolderModel::CMediaFolderModel(IMediaListView& view, MediaRootSource media
                                      ChangeSourceFactory openChanges)
     : view_(view), mediaRoot_(std::move(mediaRoot)), openChanges_(std::move(openChanges)) {
     StartMonitor();
-    processorRunning = true;
+    StartWorker(processorRunning, processorThread, &CMediaFolderModel::ChangeProcessorProc);
+}
+
+void CMediaFolderModel::StartWorker(std::atomic<bool>& running, std::thread& thread,
+                                    void (CMediaFolderModel::*proc)()) {
+    running = true;
     try {
-        processorThread = std::thread(&CMediaFolderModel::ChangeProcessorProc, this);
+        thread = std::thread(proc, this);
     } catch (const std::system_error&) {
-        processorRunning = false;
+        running = false;
         sys::WarningBox(kThreadFailure);
     }
 }
@@ -220,13 +225,7 @@ void CMediaFolderModel::StartMonitor() {
         std::lock_guard lock(sourceLock);
         watchedRoot = mediaRoot_();
     }
-    monitorRunning = true;
-    try {
-        monitorThread = std::thread(&CMediaFolderModel::MonitorThreadProc, this);
-    } catch (const std::system_error&) {
-        monitorRunning = false;
-        sys::WarningBox(kThreadFailure);
-    }
+    StartWorker(monitorRunning, monitorThread, &CMediaFolderModel::MonitorThreadProc);
 }
 
 void CMediaFolderModel::StopMonitor() {

@@ -72,6 +72,10 @@ public:
 private:
     void InsertSortedLocked(const std::string& name);
     bool RemoveFileLocked(const std::string& name);
+    // Sets `running` and starts `proc` on `thread`; a thread that cannot be made clears the
+    // flag again and shows the thread failure box.
+    void StartWorker(std::atomic<bool>& running, std::thread& thread,
+                     void (CMediaFolderModel::*proc)());
     void StartMonitor();
     void MonitorThreadProc();
     void ChangeProcessorProc();

@@ -210,6 +210,7 @@ void CResourcesBrowserDlg::DrawThumbnails() {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     itemRects_.clear();
+    pendingSlots_ = 0;
     std::map<int, QString> names;
     thumbnails_.BeginPaint();
     const int slotCount = area.height() / kSlotHeight + 1;
@@ -238,6 +239,7 @@ bool CResourcesBrowserDlg::DrawThumbnail(QPainter& painter, int slot, int y, int
         painter.setPen(palette().color(QPalette::Mid));
         painter.drawRect(box.adjusted(0, 0, -1, -1));
         itemRects_[slot] = box;
+        ++pendingSlots_;
         return true;
     }
     const imaging::BgrBitmap& picture = found.thumbnail->picture;

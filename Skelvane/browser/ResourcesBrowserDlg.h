@@ -52,6 +52,8 @@ public:
     // Where each slot's thumbnail was drawn by the last paint, by slot number.
     const std::map<int, QRect>& ItemRects() const { return itemRects_; }
     int32_t FirstVisible() const { return firstVisible_; }
+    // Slots the last paint drew as plain frames because their thumbnails were not ready.
+    int PendingSlots() const { return pendingSlots_; }
     // The file names of the slots drawn by the last paint, in slot order.
     const std::map<int, QString>& SlotNames() const { return slotNames_; }
     // Opens the file of a drawn slot with the desktop's handler; false when the slot
@@ -90,6 +92,7 @@ private:
     int32_t firstVisible_ = 0;
     std::map<int, QRect> itemRects_;
     std::map<int, QString> slotNames_;
+    int pendingSlots_ = 0;
     ScrollRange range_;
     QPixmap movieBadge_;
     // Declared last: the model's threads and the decoder stop first on destruction.

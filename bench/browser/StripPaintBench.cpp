@@ -42,15 +42,8 @@ struct PictureFolder {
 
 // Paints until no slot shows the plain frame of a thumbnail still being decoded.
 void PaintDecoded(CResourcesBrowserDlg& strip) {
-    for (;;) {
-        strip.repaint();
-        bool pending = false;
-        for (const auto& [slot, rect] : strip.ItemRects())
-            pending |= rect.height() == CResourcesBrowserDlg::kBoxHeight &&
-                       rect.width() == strip.DrawingArea().width();
-        if (!pending) return;
+    for (strip.repaint(); strip.PendingSlots() > 0; strip.repaint())
         QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
 }
 
 void BM_StripPaintWhileScrolling(benchmark::State& state) {

@@ -83,11 +83,7 @@ protected:
     static bool PaintedWhenDecoded(CResourcesBrowserDlg& strip) {
         return WaitFor([&] {
             strip.grab();
-            for (const auto& [slot, rect] : strip.ItemRects())
-                if (rect.height() == CResourcesBrowserDlg::kBoxHeight &&
-                    rect.width() == strip.DrawingArea().width())
-                    return false;  // still the plain frame
-            return true;
+            return strip.PendingSlots() == 0;
         });
     }
 };

@@ -8,7 +8,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/dict.h>
 #include <libswscale/swscale.h>
 }
 
@@ -19,6 +18,7 @@ extern "C" {
 #include <vector>
 
 #include "platform/sys/Sys.h"
+#include "platform/sys/UniqueFd.h"
 
 namespace imaging {
 
@@ -42,36 +42,37 @@ bool AcceptedSourceSize(int width, int height) {
            height <= kMaxThumbnailSourceSide;
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
-    ~FileDescriptor() {
-        if (descriptor_ >= 0) close(descriptor_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return descriptor_; }
-
-private:
-    int descriptor_;
-};
-
-// The whole file, or nothing when it cannot be read, is empty or holds more than `maxBytes`.
-std::optional<std::vector<uint8_t>> ReadFile(const std::string& path, size_t maxBytes) {
-    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+// The regular file at `path` opened for reading, with its size; an invalid descriptor for
+// anything else. Opened without waiting: opening a FIFO for reading would otherwise block
+// until a writer came, and a device could do anything. The type is checked on the open
+// descriptor, so the file cannot be swapped between a check and the open.
+sys::UniqueFd OpenRegularFile(const std::string& path, int64_t& size) {
+    sys::UniqueFd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat status {};
     if (file.Get() < 0 || fstat(file.Get(), &status) != 0) {
         sys::DebugTraceF("thumbnail %s: cannot open: %s", path.c_str(),
                          sys::ErrnoText(errno).c_str());
-        return std::nullopt;
+        return sys::UniqueFd(-1);
     }
-    if (!S_ISREG(status.st_mode) || status.st_size <= 0 ||
-        static_cast<uint64_t>(status.st_size) > maxBytes) {
+    if (!S_ISREG(status.st_mode)) {
+        sys::DebugTraceF("thumbnail %s: not a regular file", path.c_str());
+        return sys::UniqueFd(-1);
+    }
+    size = status.st_size;
+    return file;
+}
+
+// The whole file, or nothing when it cannot be read, is empty or holds more than `maxBytes`.
+std::optional<std::vector<uint8_t>> ReadFile(const std::string& path, size_t maxBytes) {
+    int64_t size = 0;
+    const sys::UniqueFd file = OpenRegularFile(path, size);
+    if (file.Get() < 0) return std::nullopt;
+    if (size <= 0 || static_cast<uint64_t>(size) > maxBytes) {
         sys::DebugTraceF("thumbnail %s: refused a file of %lld bytes", path.c_str(),
-                         static_cast<long long>(status.st_size));
+                         static_cast<long long>(size));
         return std::nullopt;
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(status.st_size));
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t got = read(file.Get(), bytes.data() + done, bytes.size() - done);
@@ -114,16 +115,63 @@ struct AvDeleter {
     void operator()(AVPacket* packet) const { av_packet_free(&packet); }
     void operator()(AVFrame* frame) const { av_frame_free(&frame); }
     void operator()(SwsContext* context) const { sws_freeContext(context); }
+    void operator()(AVIOContext* context) const {
+        av_freep(&context->buffer);
+        avio_context_free(&context);
+    }
 };
 template <class T>
 using AvPtr = std::unique_ptr<T, AvDeleter>;
 
 // A damaged movie can hold many packets that never give a picture; the one decoding thread
-// gives up after this many rather than read a long file to its end.
+// gives up after this many of the video stream's, or this many times as many packets of
+// any stream, rather than read a long file to its end.
 constexpr int kMaxPacketsBeforeFirstFrame = 250;
+constexpr int kMaxPacketsOfAnyStream = 4 * kMaxPacketsBeforeFirstFrame;
+constexpr int kMovieIoBufferSize = 64 * 1024;
 // libswscale's vector code writes whole vectors past the end of a row of packed pixels:
 // it converts into rows with this much room and the rows are copied out tight.
 constexpr int kRowRoomPixels = 32;
+
+// The movie is read through the descriptor opened here, never by a name libavformat opens:
+// what it reads is the regular file that was checked, and a demuxer asking to open another
+// file or address (a playlist's entries, a reference to another movie) is refused.
+struct MovieSource {
+    int descriptor = -1;
+    const CancelFlag* cancel = nullptr;
+
+    bool Cancelled() const { return cancel != nullptr && cancel->load(std::memory_order_relaxed); }
+};
+
+int ReadMovie(void* opaque, uint8_t* bytes, int size) {
+    const auto& source = *static_cast<const MovieSource*>(opaque);
+    if (source.Cancelled()) return AVERROR_EXIT;
+    ssize_t got;
+    do {
+        got = read(source.descriptor, bytes, static_cast<size_t>(size));
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) return AVERROR(errno);
+    return got == 0 ? AVERROR_EOF : static_cast<int>(got);
+}
+
+int64_t SeekMovie(void* opaque, int64_t offset, int whence) {
+    const auto& source = *static_cast<const MovieSource*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat status {};
+        return fstat(source.descriptor, &status) == 0 ? status.st_size : AVERROR(errno);
+    }
+    const off_t position = lseek(source.descriptor, offset, whence & ~AVSEEK_FORCE);
+    return position < 0 ? AVERROR(errno) : position;
+}
+
+int MovieCancelled(void* opaque) {
+    return static_cast<const MovieSource*>(opaque)->Cancelled() ? 1 : 0;
+}
+
+int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char* url, int, AVDictionary**) {
+    sys::DebugTraceF("thumbnail: refused to open %s for a movie", url);
+    return AVERROR(EPERM);
+}
 
 std::optional<BgrBitmap> FrameToBgr(const AVFrame& frame, int boxWidth) {
     const Size target = TargetSize(frame.width, frame.height, boxWidth);
@@ -183,7 +231,8 @@ AvPtr<AVCodecContext> OpenDecoder(const AVCodecParameters& parameters) {
 bool DecodeFirstFrame(AVFormatContext& movie, int stream, AVCodecContext& decoder, AVFrame& frame) {
     const AvPtr<AVPacket> packet(av_packet_alloc());
     if (!packet) return false;
-    for (int sent = 0; sent < kMaxPacketsBeforeFirstFrame;) {
+    for (int sent = 0, read = 0;
+         sent < kMaxPacketsBeforeFirstFrame && read < kMaxPacketsOfAnyStream; ++read) {
         if (av_read_frame(&movie, packet.get()) < 0) break;
         const bool ours = packet->stream_index == stream;
         // A damaged packet is skipped; a later one may still decode.
@@ -239,10 +288,11 @@ std::optional<BgrBitmap> DecodeJpegThumbnail(const std::string& path, int boxWid
     BgrBitmap picture{
         decoded.width, decoded.height,
         std::vector<uint8_t>(static_cast<size_t>(decoded.width) * decoded.height * 3)};
-    // A truncated or damaged file is refused at its first warning rather than shown half grey.
+    // Warnings (stray bytes between markers, data cut short) leave a picture that viewers
+    // show; only an error leaves none.
     if (tjDecompress2(decoder.get(), jpeg->data(), jpeg->size(), picture.pixels.data(),
-                      decoded.width, 0, decoded.height, TJPF_BGR,
-                      TJFLAG_FASTUPSAMPLE | TJFLAG_STOPONWARNING) != 0) {
+                      decoded.width, 0, decoded.height, TJPF_BGR, TJFLAG_FASTUPSAMPLE) != 0 &&
+        tjGetErrorCode(decoder.get()) != TJERR_WARNING) {
         sys::DebugTraceF("thumbnail %s: decoding failed: %s", path.c_str(),
                          tjGetErrorStr2(decoder.get()));
         return std::nullopt;
@@ -251,16 +301,30 @@ std::optional<BgrBitmap> DecodeJpegThumbnail(const std::string& path, int boxWid
     return ScaleBicubic(picture.View(), target.width, target.height);
 }
 
-std::optional<BgrBitmap> FirstMovieFrame(const std::string& path, int boxWidth) {
-    // Only local files: a name that reads like a URL or a playlist that points elsewhere
-    // must not make the strip open a connection.
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    AVFormatContext* opened = nullptr;
-    const int openResult =
-        avformat_open_input(&opened, ("file:" + path).c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (openResult < 0) {
+std::optional<BgrBitmap> FirstMovieFrame(const std::string& path, int boxWidth,
+                                         const CancelFlag* cancel) {
+    int64_t size = 0;
+    const sys::UniqueFd file = OpenRegularFile(path, size);
+    if (!file.Valid()) return std::nullopt;
+    MovieSource source{file.Get(), cancel};
+    auto* ioBuffer = static_cast<uint8_t*>(av_malloc(kMovieIoBufferSize));
+    AVIOContext* io = ioBuffer == nullptr
+                          ? nullptr
+                          : avio_alloc_context(ioBuffer, kMovieIoBufferSize, 0, &source, ReadMovie,
+                                               nullptr, SeekMovie);
+    if (io == nullptr) av_free(ioBuffer);
+    const AvPtr<AVIOContext> movieIo(io);
+    AVFormatContext* opened = avformat_alloc_context();
+    if (!movieIo || opened == nullptr) {
+        avformat_free_context(opened);
+        return std::nullopt;
+    }
+    opened->pb = movieIo.get();
+    opened->flags |= AVFMT_FLAG_CUSTOM_IO;
+    opened->io_open = RefuseNestedOpen;
+    opened->interrupt_callback = {MovieCancelled, &source};
+    // On failure the context is freed by the call itself.
+    if (avformat_open_input(&opened, path.c_str(), nullptr, nullptr) < 0) {
         sys::DebugTraceF("thumbnail %s: the movie does not open", path.c_str());
         return std::nullopt;
     }
@@ -286,7 +350,8 @@ std::optional<BgrBitmap> FirstMovieFrame(const std::string& path, int boxWidth) 
     return FrameToBgr(*frame, boxWidth);
 }
 
-std::optional<Thumbnail> LoadThumbnail(const std::string& path, int boxWidth) {
+std::optional<Thumbnail> LoadThumbnail(const std::string& path, int boxWidth,
+                                       const CancelFlag* cancel) {
     const auto named = [&path](const char* extension) {
         return path.find(extension, 1) != std::string::npos;
     };
@@ -295,7 +360,7 @@ std::optional<Thumbnail> LoadThumbnail(const std::string& path, int boxWidth) {
     if (named(".jpg")) {
         picture = DecodeJpegThumbnail(path, boxWidth);
     } else if (named(".avi")) {
-        picture = FirstMovieFrame(path, boxWidth);
+        picture = FirstMovieFrame(path, boxWidth, cancel);
         movie = true;
     }
     if (!picture) return std::nullopt;

@@ -1,10 +1,12 @@
 #include "platform/imaging/Thumbnail.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -128,12 +130,85 @@ TEST_F(ThumbnailFileTest, UnusableJpegFilesGiveNothing) {
         {"empty", WriteText("empty.jpg", "")},
         {"text", WriteText("text.jpg", "a letter, not a picture\n")},
         {"header only", WriteText("header.jpg", bytes.substr(0, 600))},
-        {"truncated", WriteText("truncated.jpg", bytes.substr(0, bytes.size() / 2))},
         {"wider than accepted", WriteJpeg("wide.jpg", imaging::kMaxThumbnailSourceSide + 1, 8)},
         {"a folder", (folder_ / "folder.jpg").string()},
     };
     fs::create_directory(folder_ / "folder.jpg");
     for (const auto& c : cases) EXPECT_FALSE(imaging::DecodeJpegThumbnail(c.path, 160)) << c.name;
+}
+
+// What libjpeg only warns about is shown, as every viewer shows it: stray bytes between
+// the data and the end marker, and a file cut short (its lower part comes out grey).
+TEST_F(ThumbnailFileTest, JpegsWithWarningsAreShown) {
+    const std::string bytes = ReadBytes(WriteJpeg("whole.jpg", 640, 480));
+    ASSERT_EQ(bytes.substr(bytes.size() - 2), "\xff\xd9");
+    const std::string strayBytes =
+        bytes.substr(0, bytes.size() - 2) + std::string(7, '\x42') + "\xff\xd9";
+    const struct {
+        const char* name;
+        std::string path;
+        bool wholePicture;
+    } cases[] = {
+        {"extraneous bytes before the end marker", WriteText("stray.jpg", strayBytes), true},
+        {"cut short", WriteText("truncated.jpg", bytes.substr(0, bytes.size() / 2)), false},
+    };
+    for (const auto& c : cases) {
+        const std::optional<imaging::BgrBitmap> thumbnail =
+            imaging::DecodeJpegThumbnail(c.path, 160);
+        ASSERT_TRUE(thumbnail) << c.name;
+        EXPECT_EQ(thumbnail->width, 133) << c.name;
+        EXPECT_EQ(thumbnail->height, 100) << c.name;
+        const auto centres = QuadrantCentres(*thumbnail);
+        // The upper quadrants decode in both; the lower ones only in the whole file.
+        EXPECT_TRUE(QuadrantsNear({centres[0], centres[1], kQuadrants[2], kQuadrants[3]},
+                                  kQuadrants, kColourTolerance))
+            << c.name;
+        EXPECT_EQ(QuadrantsNear(centres, kQuadrants, kColourTolerance), c.wholePicture) << c.name;
+    }
+}
+
+// Anything but a regular file named like a picture or a movie gives nothing at once: a FIFO
+// would block an open for reading until a writer came, and the decoding thread with it.
+TEST_F(ThumbnailFileTest, SpecialFilesGiveNothingWithoutBlocking) {
+    const std::string picture = WriteJpeg("picture.jpg", 640, 480);
+    const std::string movie = WriteMovie("movie.avi", {QuadrantPicture(320, 240)}, 320, 240);
+    ASSERT_EQ(mkfifo((folder_ / "fifo.jpg").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((folder_ / "fifo.avi").c_str(), 0600), 0);
+    fs::create_symlink(folder_ / "fifo.jpg", folder_ / "link-to-fifo.jpg");
+    fs::create_symlink(folder_ / "fifo.avi", folder_ / "link-to-fifo.avi");
+    fs::create_symlink(picture, folder_ / "link.jpg");
+    fs::create_symlink(movie, folder_ / "link.avi");
+    fs::create_directory(folder_ / "folder.avi");
+    const struct {
+        const char* name;
+        bool shown;
+    } cases[] = {
+        {"fifo.jpg", false},         {"fifo.avi", false},   {"link-to-fifo.jpg", false},
+        {"link-to-fifo.avi", false}, {"folder.avi", false}, {"/dev/zero.jpg", false},
+        {"link.jpg", true},          {"link.avi", true},
+    };
+    for (const auto& c : cases) {
+        const std::string path = c.name[0] == '/' ? c.name : (folder_ / c.name).string();
+        auto loaded =
+            std::async(std::launch::async, [&path] { return imaging::LoadThumbnail(path, 160); });
+        if (loaded.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << c.name << " blocked the decoder";
+            // A writer lets the blocked open go on, so the test can end.
+            const int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            loaded.wait();
+            if (writer >= 0) close(writer);
+            continue;
+        }
+        EXPECT_EQ(loaded.get().has_value(), c.shown) << c.name;
+    }
+}
+
+TEST_F(ThumbnailFileTest, CancelledMovieDecodeGivesNothing) {
+    const std::string movie = WriteMovie("movie.avi", {QuadrantPicture(320, 240)}, 320, 240);
+    const imaging::CancelFlag cancelled{true};
+    const imaging::CancelFlag going{false};
+    EXPECT_FALSE(imaging::FirstMovieFrame(movie, 160, &cancelled));
+    EXPECT_TRUE(imaging::FirstMovieFrame(movie, 160, &going));
 }
 
 TEST_F(ThumbnailFileTest, MovieGivesItsFirstFrame) {

@@ -3,23 +3,21 @@
 // scrolls in bounded memory. Plain C++, so it runs without a display.
 #pragma once
 
-#include <condition_variable>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <list>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "platform/imaging/Thumbnail.h"
 
 using Thumbnail = imaging::Thumbnail;
 // Decodes the file at a path for a box of the given width; nothing when it cannot be shown.
-using ThumbnailDecoder = std::function<std::optional<Thumbnail>(const std::string&, int)>;
+// The flag is set when the cache is being destroyed: a long decode may give up then.
+using ThumbnailDecoder =
+    std::function<std::optional<Thumbnail>(const std::string&, int, const imaging::CancelFlag&)>;
 
 class CThumbnailCache {
 public:
@@ -35,20 +33,32 @@ public:
     static constexpr size_t kDefaultByteLimit = size_t{32} << 20;
     // Failed files hold no pixels; this bounds how many entries of any kind are kept.
     static constexpr size_t kMaxEntries = 4096;
+    // A file that keeps changing (a copy coming in, a movie being recorded) is decoded again
+    // at most this often; meanwhile its last thumbnail is shown.
+    static constexpr int64_t kRedecodeIntervalMs = 1000;
+    // The destructor waits this long for a decode under way; a decode stuck in the file
+    // system (a stale network mount) is left behind rather than hold up the program's end.
+    static constexpr std::chrono::milliseconds kStopWait{2000};
 
     // Starts the decoding thread. `onReady` is called on that thread, with no lock held,
-    // after each file was decoded or failed; the window posts one repaint from it.
-    // `decode` turns a file into its thumbnail (by default imaging::LoadThumbnail).
+    // after each file was decoded or failed, and never once the destructor has returned;
+    // the window posts one repaint from it. `decode` turns a file into its thumbnail (by
+    // default imaging::LoadThumbnail).
     explicit CThumbnailCache(std::function<void()> onReady, size_t byteLimit = kDefaultByteLimit,
-                             ThumbnailDecoder decode = imaging::LoadThumbnail);
-    // Stops the decoding thread after the decode under way, dropping what is still queued.
+                             ThumbnailDecoder decode = DefaultDecoder());
+    // Stops the decoding thread after the decode under way (waiting at most kStopWait),
+    // dropping what is still queued.
     ~CThumbnailCache();
     CThumbnailCache(const CThumbnailCache&) = delete;
     CThumbnailCache& operator=(const CThumbnailCache&) = delete;
 
+    static ThumbnailDecoder DefaultDecoder();
+
     // Never waits for a decode. Ready: the thumbnail of the file as it is now, for a box of
-    // `boxWidth`. Failed: the file cannot be shown (also for a box of no width). Pending: the
-    // file is queued, or being decoded, because it is not cached or changed since (its size,
+    // `boxWidth` (or, for a file that changed again within kRedecodeIntervalMs of its last
+    // decode, as it was then; the new decode is queued for when the interval is over).
+    // Failed: the file cannot be shown (also for a box of no width). Pending: the file is
+    // queued, or being decoded, because it is not cached or changed since (its size,
     // modification time or identity differ).
     Lookup Find(const std::string& path, int boxWidth);
     // Starts a paint: a queued file that this paint does not Find again is dropped from the
@@ -60,57 +70,8 @@ public:
     size_t Bytes() const;
 
 private:
-    struct Key {
-        std::string path;
-        int boxWidth = 0;
-        auto operator<=>(const Key&) const = default;
-    };
-    // What a file was when it was decoded; a missing file has its own stamp, so a file that
-    // appears later is decoded then.
-    struct FileStamp {
-        bool exists = false;
-        uint64_t device = 0;
-        uint64_t inode = 0;
-        int64_t size = 0;
-        int64_t modifiedSeconds = 0;
-        int64_t modifiedNanoseconds = 0;
-        bool operator==(const FileStamp&) const = default;
-    };
-    struct Entry;
-    using Entries = std::map<Key, Entry>;
-    struct Entry {
-        FileStamp stamp;
-        std::shared_ptr<const Thumbnail> thumbnail;  // null: the file failed
-        std::list<Entries::iterator>::iterator recent;
-    };
-    struct Request {
-        Key key;
-        uint64_t paint = 0;  // the last paint that asked for it
-    };
-    using Requests = std::list<Request>;
-
-    static FileStamp StampOf(const std::string& path);
-    static size_t PixelBytes(const Entry& entry);
-    void Queue(Key key);
-    // The next request asked for by the latest paint, dropping older ones; nothing if none.
-    std::optional<Key> TakeRequest();
-    void Store(const Key& key, const FileStamp& stamp, std::optional<Thumbnail> thumbnail);
-    void Forget(Entries::iterator entry);
-    void DecodeThreadProc();
-
-    const std::function<void()> onReady_;
-    const size_t byteLimit_;
-    const ThumbnailDecoder decode_;
-
-    mutable std::mutex lock_;
-    std::condition_variable requested_;
-    bool stopping_ = false;
-    Entries entries_;
-    std::list<Entries::iterator> recentFirst_;  // every entry, most recently found first
-    size_t bytes_ = 0;
-    Requests requests_;
-    std::map<Key, Requests::iterator> queued_;
-    std::optional<Key> decoding_;
-    uint64_t paint_ = 0;
-    std::thread decodeThread_;  // last: started when everything it uses is set up
+    // Everything the decoding thread uses: shared with it, so a thread left behind by the
+    // destructor still finds it.
+    struct Core;
+    std::shared_ptr<Core> core_;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/imaging/tests/TestPictures.h"
+#include "platform/sys/Sys.h"
 #include "tests/support/EventCounter.h"
 #include "tests/support/TempFolder.h"
 
@@ -36,7 +38,9 @@ public:
     static constexpr size_t kSmallBytes = 10 * 10 * 3;
 
     ThumbnailDecoder Function() {
-        return [this](const std::string& path, int) { return Decode(path); };
+        return [this](const std::string& path, int, const imaging::CancelFlag&) {
+            return Decode(path);
+        };
     }
     void Hold() {
         std::lock_guard<std::mutex> guard(lock_);
@@ -51,6 +55,10 @@ public:
         std::unique_lock<std::mutex> guard(lock_);
         return changed_.wait_for(guard, kPatience, [&] { return decoded_.size() >= count; });
     }
+    bool WaitForFinishes(size_t count) {
+        std::unique_lock<std::mutex> guard(lock_);
+        return changed_.wait_for(guard, kPatience, [&] { return finished_ >= count; });
+    }
     std::vector<std::string> Decoded() {
         std::lock_guard<std::mutex> guard(lock_);
         return decoded_;
@@ -62,6 +70,8 @@ private:
         decoded_.push_back(fs::path(path).filename().string());
         changed_.notify_all();
         changed_.wait(guard, [this] { return !held_; });
+        ++finished_;
+        changed_.notify_all();
         if (path.find("broken") != std::string::npos) return std::nullopt;
         const int side = path.find("huge") != std::string::npos ? 100 : 10;
         return Thumbnail{{side, side, std::vector<uint8_t>(size_t{3} * side * side)}, false};
@@ -70,11 +80,19 @@ private:
     std::mutex lock_;
     std::condition_variable changed_;
     bool held_ = false;
+    size_t finished_ = 0;
     std::vector<std::string> decoded_;
 };
 
 class ThumbnailCacheTest : public ::testing::Test {
 protected:
+    // The process clock stands still unless a test moves it.
+    void SetUp() override {
+        previousClock_ =
+            sys::SetClockSource({nullptr, [this] { return clockMs_.load(); }, nullptr});
+    }
+    void TearDown() override { sys::SetClockSource(previousClock_); }
+
     std::string Path(const std::string& name) const { return (folder_ / name).string(); }
 
     // A quadrant picture at `name`, replacing whatever was there.
@@ -100,6 +118,8 @@ protected:
 
     support::TempFolder folder_{"skelvane-thumbs"};
     ReadyCounter ready_;
+    std::atomic<int64_t> clockMs_{100000};
+    sys::ClockSource previousClock_;
 };
 
 TEST_F(ThumbnailCacheTest, FilesArePendingUntilDecodedThenReadyOrFailed) {
@@ -160,6 +180,7 @@ TEST_F(ThumbnailCacheTest, ChangedFilesAreDecodedAgain) {
     EXPECT_EQ(cache.Find(picture, 160).thumbnail, first);
     EXPECT_EQ(ready_.Count(), 2);
 
+    clockMs_ += CThumbnailCache::kRedecodeIntervalMs;
     WriteJpeg("picture.jpg", 400, 100);
     WriteJpeg("later.jpg", 640, 480);
     cache.BeginPaint();
@@ -260,6 +281,64 @@ TEST_F(ThumbnailCacheTest, DestructionDoesNotWorkThroughTheQueue) {
     releaser.join();
     EXPECT_LT(decoder.Decoded().size(), 5u);
     EXPECT_LT(ready_.Count(), 5);
+}
+
+// A file that keeps changing (being copied in, being recorded) is decoded at most once a
+// second; in between, its last thumbnail is shown.
+TEST_F(ThumbnailCacheTest, AChangingFileIsDecodedAtMostOncePerInterval) {
+    FakeDecoder decoder;
+    CThumbnailCache cache(ready_.Callback(), CThumbnailCache::kDefaultByteLimit,
+                          decoder.Function());
+    const std::string growing = WriteText("growing.avi", "x");
+    cache.BeginPaint();
+    EXPECT_EQ(cache.Find(growing, 160).state, State::Pending);
+    ASSERT_TRUE(ready_.WaitFor(1));
+    const std::shared_ptr<const Thumbnail> first = cache.Find(growing, 160).thumbnail;
+    ASSERT_TRUE(first);
+
+    // Repaint after repaint while the file grows within the interval: the old thumbnail.
+    for (int step = 1; step <= 4; ++step) {
+        clockMs_ += CThumbnailCache::kRedecodeIntervalMs / 5;
+        WriteText("growing.avi", std::string(static_cast<size_t>(step) + 1, 'x'));
+        cache.BeginPaint();
+        const CThumbnailCache::Lookup lookup = cache.Find(growing, 160);
+        EXPECT_EQ(lookup.state, State::Ready) << step;
+        EXPECT_EQ(lookup.thumbnail, first) << step;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(decoder.Decoded().size(), 1u);
+
+    // Once the interval is over, the queued decode runs without another paint.
+    clockMs_ += CThumbnailCache::kRedecodeIntervalMs / 5;
+    ASSERT_TRUE(ready_.WaitFor(2));
+    EXPECT_EQ(decoder.Decoded().size(), 2u);
+    const CThumbnailCache::Lookup renewed = cache.Find(growing, 160);
+    ASSERT_EQ(renewed.state, State::Ready);
+    EXPECT_NE(renewed.thumbnail, first);
+}
+
+// A decode stuck in the file system (a stale network mount) does not hold up the end of
+// the program: the destructor gives up on it after kStopWait, and its result is not
+// reported to a window that is gone.
+TEST_F(ThumbnailCacheTest, DestructionLeavesAStuckDecodeBehind) {
+    FakeDecoder decoder;
+    const std::string file = Files(0, 1)[0];
+    decoder.Hold();
+    const auto start = std::chrono::steady_clock::now();
+    {
+        CThumbnailCache cache(ready_.Callback(), CThumbnailCache::kDefaultByteLimit,
+                              decoder.Function());
+        cache.BeginPaint();
+        cache.Find(file, 160);
+        ASSERT_TRUE(decoder.WaitForStarts(1));
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, CThumbnailCache::kStopWait);
+    EXPECT_LT(waited, CThumbnailCache::kStopWait + std::chrono::seconds(3));
+    decoder.Release();
+    ASSERT_TRUE(decoder.WaitForFinishes(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(ready_.Count(), 0);
 }
 
 }  // namespace

@@ -19,23 +19,28 @@ struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
 
+// True for a regular file, or a link to one. Anything else named like a media file (a
+// FIFO, a device, a folder, a dangling link) is not listed: it cannot be shown, and opening
+// some of them blocks.
+bool IsRegularFile(int folder, const char* name) {
+    struct stat info {};
+    return fstatat(folder, name, &info, 0) == 0 && S_ISREG(info.st_mode);
+}
+
 // The media names of a folder in name order; none for no folder or one that cannot be
 // read. Linux file systems list names in hash order, not by name, and the strip, its
-// appends at the end and its walks from the end all expect name order.
+// appends at the end and its searches all expect name order.
 std::vector<std::string> ListMediaNames(const std::string& folder) {
     std::vector<std::string> names;
     if (folder.empty()) return names;
     std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
     if (!dir) return names;
     while (const dirent* entry = readdir(dir.get())) {
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN) {
-            struct stat info;
-            isFolder =
-                fstatat(dirfd(dir.get()), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
-        }
-        // "." and ".." are folders too.
-        if (!isFolder && IsMediaName(entry->d_name)) names.emplace_back(entry->d_name);
+        if (!IsMediaName(entry->d_name)) continue;
+        const bool regular =
+            entry->d_type == DT_REG || ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
+                                        IsRegularFile(dirfd(dir.get()), entry->d_name));
+        if (regular) names.emplace_back(entry->d_name);
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -99,7 +104,12 @@ void CMediaFolderModel::ClearFiles() {
 
 void CMediaFolderModel::AppendFile(const std::string& name) {
     std::lock_guard lock(listLock);
-    fileNames.push_back(name);
+    // The program's files carry the greatest names so far; one that does not is put in its
+    // place, so the list stays in name order for the searches below.
+    if (fileNames.empty() || fileNames.back() < name)
+        fileNames.push_back(name);
+    else
+        InsertSortedLocked(name);
 }
 
 void CMediaFolderModel::InsertSorted(const std::string& name) {
@@ -108,14 +118,8 @@ void CMediaFolderModel::InsertSorted(const std::string& name) {
 }
 
 void CMediaFolderModel::InsertSortedLocked(const std::string& name) {
-    // A walk from the front, not a binary search: a scanned list is in the file system's
-    // order, and the place found must be the one the walk finds.
-    auto place = fileNames.begin();
-    for (; place != fileNames.end(); ++place) {
-        if (*place == name) return;
-        if (name < *place) break;
-    }
-    fileNames.insert(place, name);
+    const auto place = std::lower_bound(fileNames.begin(), fileNames.end(), name);
+    if (place == fileNames.end() || *place != name) fileNames.insert(place, name);
 }
 
 void CMediaFolderModel::RemoveFile(const std::string& name) {
@@ -124,21 +128,15 @@ void CMediaFolderModel::RemoveFile(const std::string& name) {
 }
 
 bool CMediaFolderModel::RemoveFileLocked(const std::string& name) {
-    const auto found = std::find(fileNames.begin(), fileNames.end(), name);
-    if (found == fileNames.end()) return false;
+    const auto found = std::lower_bound(fileNames.begin(), fileNames.end(), name);
+    if (found == fileNames.end() || *found != name) return false;
     fileNames.erase(found);
     return true;
 }
 
 bool CMediaFolderModel::ContainsFile(const std::string& name) {
-    // Files the program saves carry the greatest names so far, so the walk starts at the
-    // end and stops at the first smaller name.
     std::lock_guard lock(listLock);
-    for (auto entry = fileNames.rbegin(); entry != fileNames.rend(); ++entry) {
-        if (*entry == name) return true;
-        if (*entry < name) return false;
-    }
-    return false;
+    return std::binary_search(fileNames.begin(), fileNames.end(), name);
 }
 
 void CMediaFolderModel::ScanFolder() {
@@ -178,24 +176,28 @@ size_t CMediaFolderModel::GetFileCount() {
     return fileNames.size();
 }
 
+std::string CMediaFolderModel::WatchedRoot() {
+    std::lock_guard lock(sourceLock);
+    return watchedRoot;
+}
+
+bool CMediaFolderModel::ForgetBrowsedFolderIfGone(const std::string& root, uint32_t action,
+                                                  const std::string& name) {
+    // The browsed folder is gone when it, or a folder above it, was removed or renamed.
+    if (action != fswatch::FILE_ACTION_REMOVED && action != fswatch::FILE_ACTION_RENAMED_OLD_NAME)
+        return false;
+    const std::string browsed = GetBrowsedFolder();
+    if (browsed.empty() || !IsSameOrBelow(browsed, root + "/" + name)) return false;
+    SwitchFolder("", false);
+    return true;
+}
+
 bool CMediaFolderModel::HandleChange(uint32_t action, const std::string& name) {
     // Files added by other programs are listed when the folder is scanned again; the
     // program's own files arrive through the folder tree.
     if (action == fswatch::FILE_ACTION_ADDED) return false;
-    std::string root;
-    {
-        std::lock_guard lock(sourceLock);
-        root = watchedRoot;
-    }
-    const std::string path = root + "/" + name;
-    // The browsed folder is gone when it, or a folder above it, was removed or renamed.
-    if (action == fswatch::FILE_ACTION_REMOVED || action == fswatch::FILE_ACTION_RENAMED_OLD_NAME) {
-        const std::string browsed = GetBrowsedFolder();
-        if (!browsed.empty() && IsSameOrBelow(browsed, path)) {
-            SwitchFolder("", false);
-            return true;
-        }
-    }
+    const std::string root = WatchedRoot();
+    if (ForgetBrowsedFolderIfGone(root, action, name)) return true;
     const size_t slash = name.rfind('/');
     if (slash == std::string::npos) return false;  // directly in the root
     const std::string folder = root + "/" + name.substr(0, slash);
@@ -274,9 +276,11 @@ void CMediaFolderModel::MonitorThreadProc() {
 
 void CMediaFolderModel::ChangeProcessorProc() {
     // A burst of changes becomes one repaint once the queue has been quiet for kQuietMs;
-    // lost changes become one rescan of the browsed folder.
+    // lost changes, and a burst of more than kRescanAbove, become one rescan of the browsed
+    // folder (20 000 deletions are then one listing, not 20 000 searches and window calls).
     bool rescan = false;
     bool repaint = false;
+    size_t burst = 0;  // changes taken since the last repaint
     int64_t lastTaken = sys::ProcessClockMs();
     std::unique_lock lock(queueLock);
     while (processorRunning) {
@@ -285,11 +289,16 @@ void CMediaFolderModel::ChangeProcessorProc() {
             changeQueue.pop_front();
             lastTaken = sys::ProcessClockMs();
             lock.unlock();
-            if (batch.lost) rescan = repaint = true;
+            burst += batch.changes.size();
+            if (batch.lost || burst > kRescanAbove) rescan = repaint = true;
+            const std::string root = rescan ? WatchedRoot() : std::string();
             for (const fswatch::Change& change : batch.changes) {
                 if (sys::DebugTraceEnabled())
                     sys::DebugTraceF("media change %u %s", change.action, change.name.c_str());
-                if (HandleChange(change.action, change.name)) repaint = true;
+                if (rescan)
+                    ForgetBrowsedFolderIfGone(root, change.action, change.name);
+                else if (HandleChange(change.action, change.name))
+                    repaint = true;
             }
             lock.lock();
             continue;
@@ -303,6 +312,7 @@ void CMediaFolderModel::ChangeProcessorProc() {
             queueChanged.wait_for(lock, std::chrono::milliseconds(kQuietMs + 1 - quiet));
             continue;
         }
+        burst = 0;
         lock.unlock();
         if (rescan) {
             rescan = false;

@@ -49,7 +49,9 @@ public:
     CMediaFolderModel(const CMediaFolderModel&) = delete;
     CMediaFolderModel& operator=(const CMediaFolderModel&) = delete;
 
+    // The list is kept in name order, so the searches bisect it.
     void ClearFiles();
+    // Appends `name`; one that is not the greatest so far goes in its place instead.
     void AppendFile(const std::string& name);
     void InsertSorted(const std::string& name);
     void RemoveFile(const std::string& name);
@@ -68,8 +70,16 @@ public:
 
     // The quiet time after the last change before the pane is repainted.
     static constexpr int64_t kQuietMs = 50;
+    // More changes than this before a quiet time are followed by one rescan instead of one
+    // by one.
+    static constexpr size_t kRescanAbove = 256;
 
 private:
+    std::string WatchedRoot();
+    // When `name` (relative to `root`) removed or renamed away the browsed folder or one
+    // above it, browses none and returns true.
+    bool ForgetBrowsedFolderIfGone(const std::string& root, uint32_t action,
+                                   const std::string& name);
     void InsertSortedLocked(const std::string& name);
     bool RemoveFileLocked(const std::string& name);
     // Sets `running` and starts `proc` on `thread`; a thread that cannot be made clears the

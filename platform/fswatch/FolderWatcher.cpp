@@ -167,7 +167,10 @@ bool FolderWatcher::ReadEvents(Batch& batch) {
 
 int FolderWatcher::WatchTree(const std::string& relative, bool report, std::vector<Change>& out) {
     const std::string path = Join(root_, relative);
-    const int watch = inotify_add_watch(inotify_.Get(), path.c_str(), kWatchMask);
+    // A root that is a link to a folder (a media folder moved to another disk) is followed;
+    // links below it are not, as the walk below does not follow them either.
+    const uint32_t mask = relative.empty() ? kWatchMask & ~IN_DONT_FOLLOW : kWatchMask;
+    const int watch = inotify_add_watch(inotify_.Get(), path.c_str(), mask);
     if (watch < 0) return watch;
     folders_[watch] = relative;
     std::unique_ptr<DIR, DirCloser> dir(opendir(path.c_str()));

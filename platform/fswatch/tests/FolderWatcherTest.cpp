@@ -183,6 +183,24 @@ TEST(FolderWatcher, LongNamesArriveWhole) {
     EXPECT_TRUE(collector.WaitForChange({1, std::string(200, 'd') + "/" + name}));
 }
 
+// A media folder moved to another disk and left behind as a link is watched through the
+// link; links below the root are not followed.
+TEST(FolderWatcher, ARootThatIsALinkIsFollowed) {
+    TempFolder place("fswatch-test");
+    fs::create_directories(place / "moved/Movies");
+    fs::create_directories(place / "elsewhere");
+    Touch(place / "moved/Movies/m.avi");
+    fs::create_directory_symlink(place / "elsewhere", place / "moved/link");
+    fs::create_directory_symlink(place / "moved", place / "root");
+    auto watcher = FolderWatcher::Open((place / "root").string());
+    ASSERT_TRUE(watcher);
+    Collector collector(*watcher);
+    Touch(place / "elsewhere/outside.jpg");
+    fs::remove(place / "moved/Movies/m.avi");
+    EXPECT_TRUE(collector.WaitForChange({2, "Movies/m.avi"}));
+    for (const Change& change : collector.Changes()) EXPECT_NE(change.name, "link/outside.jpg");
+}
+
 TEST(FolderWatcher, WakeEndsABlockedWaitPromptlyAndForGood) {
     TempFolder root("fswatch-test");
     auto watcher = FolderWatcher::Open(root.Path());

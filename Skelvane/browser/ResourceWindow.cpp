@@ -1,14 +1,15 @@
 #include "Skelvane/browser/ResourceWindow.h"
 
 #include <QDesktopServices>
+#include <QFile>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QThread>
-#include <QUrl>
 #include <algorithm>
 #include <filesystem>
 #include <vector>
 
+#include "Skelvane/browser/FileUrl.h"
 #include "Skelvane/settings/LocalizedText.h"
 #include "Skelvane/settings/SettingParam.h"
 
@@ -27,20 +28,26 @@ bool DatedLayout() {
     return CurrentSettings().autocreatingfolder != 0;
 }
 
+// The dated layout's depth below the media root: kind, date and run folders.
+constexpr int kDatedLevels = 3;
+
 QIcon FolderIcon(const std::string& folder) {
     static const QFileIconProvider provider;
-    return provider.icon(QFileInfo(QString::fromStdString(folder)));
+    return provider.icon(QFileInfo(QFile::decodeName(QByteArray::fromStdString(folder))));
 }
 
 // The names of the sub-folders of `folder`, in name order (as the design's file system
-// lists them; Linux lists them in hash order).
+// lists them; Linux lists them in hash order). Links to folders are not followed, as the
+// folder monitor does not follow them: a link to "." or "/" would make the tree endless or
+// walk the whole disk.
 std::vector<std::string> SubfolderNames(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code error;
     for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
          entry.increment(error)) {
         std::error_code typeError;
-        if (entry->is_directory(typeError)) names.push_back(entry->path().filename().string());
+        if (entry->symlink_status(typeError).type() == std::filesystem::file_type::directory)
+            names.push_back(entry->path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -107,15 +114,22 @@ std::string CResourceWindow::BuildFolderPath(const std::string& a, const std::st
     return path;
 }
 
-QTreeWidgetItem* CResourceWindow::FindChildItem(QTreeWidgetItem* item, const QString& text) {
+std::string CResourceWindow::ItemName(const QTreeWidgetItem* item) {
+    return item->data(0, Qt::UserRole).toByteArray().toStdString();
+}
+
+QTreeWidgetItem* CResourceWindow::FindChildItem(QTreeWidgetItem* item, const std::string& name) {
     for (int i = 0; i < item->childCount(); ++i)
-        if (item->child(i)->text(0) == text) return item->child(i);
+        if (ItemName(item->child(i)) == name) return item->child(i);
     return nullptr;
 }
 
 QTreeWidgetItem* CResourceWindow::InsertChildItem(const std::string& folder,
-                                                  QTreeWidgetItem* parent, const QString& text) {
-    auto* item = new QTreeWidgetItem(parent, QStringList{text});
+                                                  QTreeWidgetItem* parent,
+                                                  const std::string& name) {
+    const QByteArray bytes = QByteArray::fromStdString(name);
+    auto* item = new QTreeWidgetItem(parent, QStringList{QFile::decodeName(bytes)});
+    item->setData(0, Qt::UserRole, bytes);
     item->setIcon(0, FolderIcon(folder));
     return item;
 }
@@ -130,17 +144,17 @@ void CResourceWindow::RefreshTree() {
     tree_->clear();
     if (CResourcesBrowserDlg* dialog = ListDialog()) dialog->Model().ResetForNewRoot();
     auto* top = new QTreeWidgetItem(tree_, QStringList{kTopItemText});
+    top->setData(0, Qt::UserRole, QByteArray(kTopItemText));
     top->setIcon(0, FolderIcon(rootPath));
-    AddSubfolders(rootPath, top);
+    AddSubfolders(rootPath, top, DatedLayout() ? kDatedLevels : 1);
     top->setExpanded(true);
 }
 
-void CResourceWindow::AddSubfolders(const std::string& folder, QTreeWidgetItem* item) {
-    const bool dated = DatedLayout();
+void CResourceWindow::AddSubfolders(const std::string& folder, QTreeWidgetItem* item, int levels) {
     for (const std::string& name : SubfolderNames(folder)) {
         const std::string path = folder + "/" + name;
-        QTreeWidgetItem* child = InsertChildItem(path, item, QString::fromStdString(name));
-        if (child != nullptr && dated) AddSubfolders(path, child);
+        QTreeWidgetItem* child = InsertChildItem(path, item, name);
+        if (levels > 1) AddSubfolders(path, child, levels - 1);
     }
 }
 
@@ -156,10 +170,9 @@ void CResourceWindow::OnSelectFolder() {
         QTreeWidgetItem* parent = item->parent();
         QTreeWidgetItem* grandparent = parent != nullptr ? parent->parent() : nullptr;
         if (grandparent == nullptr) return;
-        path = BuildFolderPath(grandparent->text(0).toStdString(), parent->text(0).toStdString(),
-                               item->text(0).toStdString());
+        path = BuildFolderPath(ItemName(grandparent), ItemName(parent), ItemName(item));
     } else {
-        path = BuildFolderPath(item->text(0).toStdString(), "", "");
+        path = BuildFolderPath(ItemName(item), "", "");
     }
     if (CResourcesBrowserDlg* dialog = ListDialog()) dialog->Model().SwitchFolder(path, false);
 }
@@ -168,23 +181,22 @@ std::string CResourceWindow::SelectedFolderPath() const {
     std::string below;
     for (const QTreeWidgetItem* item = tree_->currentItem();
          item != nullptr && item->parent() != nullptr; item = item->parent())
-        below = "/" + item->text(0).toStdString() + below;
+        below = "/" + ItemName(item) + below;
     return CurrentSettings().GetMediaRoot() + below;
 }
 
 bool CResourceWindow::ExploreSelected() {
-    return QDesktopServices::openUrl(
-        QUrl::fromLocalFile(QString::fromStdString(SelectedFolderPath())));
+    return QDesktopServices::openUrl(LocalFileUrl(SelectedFolderPath()));
 }
 
 void CResourceWindow::RevealFile(const std::string& path) {
     QMetaObject::invokeMethod(
         this, "RevealOnUiThread",
         QThread::currentThread() == thread() ? Qt::DirectConnection : Qt::QueuedConnection,
-        Q_ARG(QString, QString::fromStdString(path)));
+        Q_ARG(QByteArray, QByteArray::fromStdString(path)));
 }
 
-void CResourceWindow::RevealOnUiThread(const QString& savedPath) {
+void CResourceWindow::RevealOnUiThread(const QByteArray& savedPath) {
     const std::string path = savedPath.toStdString();
     // From the end: the file name, then the run, date and kind folders (dated layout) or
     // the kind folder alone.
@@ -228,20 +240,14 @@ bool CResourceWindow::SelectFileFolder(const std::string& a, const std::string& 
                                        const std::string& c) {
     QTreeWidgetItem* top = tree_->topLevelItem(0);
     if (top == nullptr) return false;
-    QTreeWidgetItem* item = FindChildItem(top, QString::fromStdString(a));
+    QTreeWidgetItem* item = FindChildItem(top, a);
     if (item == nullptr) return false;
     QTreeWidgetItem* target = item;
     if (!b.empty() && !c.empty()) {
-        const QString dateText = QString::fromStdString(b);
-        QTreeWidgetItem* dateItem = FindChildItem(item, dateText);
-        if (dateItem == nullptr)
-            dateItem = InsertChildItem(BuildFolderPath(a, b, ""), item, dateText);
-        if (dateItem == nullptr) return false;
-        const QString runText = QString::fromStdString(c);
-        QTreeWidgetItem* runItem = FindChildItem(dateItem, runText);
-        if (runItem == nullptr)
-            runItem = InsertChildItem(BuildFolderPath(a, b, c), dateItem, runText);
-        if (runItem == nullptr) return true;
+        QTreeWidgetItem* dateItem = FindChildItem(item, b);
+        if (dateItem == nullptr) dateItem = InsertChildItem(BuildFolderPath(a, b, ""), item, b);
+        QTreeWidgetItem* runItem = FindChildItem(dateItem, c);
+        if (runItem == nullptr) runItem = InsertChildItem(BuildFolderPath(a, b, c), dateItem, c);
         target = runItem;
     }
     for (QTreeWidgetItem* parent = target->parent(); parent != nullptr; parent = parent->parent())

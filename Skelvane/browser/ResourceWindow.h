@@ -54,20 +54,25 @@ public:
     // mediaRoot, then "/" + each of a, b, c that is not empty.
     static std::string BuildFolderPath(const std::string& a, const std::string& b,
                                        const std::string& c);
-    static QTreeWidgetItem* FindChildItem(QTreeWidgetItem* item, const QString& text);
+    // Items keep their folder's name as the file system's bytes; the shown text is decoded
+    // from them, so a name that is not UTF-8 still leads to its folder.
+    static std::string ItemName(const QTreeWidgetItem* item);
+    static QTreeWidgetItem* FindChildItem(QTreeWidgetItem* item, const std::string& name);
     static QTreeWidgetItem* InsertChildItem(const std::string& folder, QTreeWidgetItem* parent,
-                                            const QString& text);
+                                            const std::string& name);
     bool SelectFileFolder(const std::string& a, const std::string& b, const std::string& c);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private slots:
-    void RevealOnUiThread(const QString& path);
+    void RevealOnUiThread(const QByteArray& path);
 
 private:
     void OnSelectFolder();
-    void AddSubfolders(const std::string& folder, QTreeWidgetItem* item);
+    // Items for the sub-folders of `folder`, and in the dated layout for theirs, down to the
+    // run folders `levels` below it.
+    void AddSubfolders(const std::string& folder, QTreeWidgetItem* item, int levels);
     CResourcesBrowserDlg* ListDialog() const;
 
     QTreeWidget* tree_;

@@ -3,17 +3,16 @@
 #include <sys/stat.h>
 #include <QAccessible>
 #include <QDesktopServices>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QThread>
-#include <QUrl>
 #include <QWheelEvent>
 
 #include <algorithm>
 #include <cerrno>
 
+#include "Skelvane/browser/FileUrl.h"
 #include "Skelvane/browser/StripAccessible.h"
 #include "Skelvane/settings/InstallFolder.h"
 #include "platform/sys/Sys.h"
@@ -187,13 +186,13 @@ bool CResourcesBrowserDlg::OpenSlot(int slot) {
 }
 
 QString CResourcesBrowserDlg::EntryName(size_t position) {
-    return QFileInfo(QString::fromStdString(model_->GetItemPath(position))).fileName();
+    return DisplayFileName(model_->GetItemPath(position));
 }
 
 bool CResourcesBrowserDlg::OpenEntry(size_t position) {
     const std::string path = model_->GetItemPath(position);
     if (path.empty()) return false;
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)))) {
+    if (!QDesktopServices::openUrl(LocalFileUrl(path))) {
         struct stat info {};
         sys::WarningBox(stat(path.c_str(), &info) != 0 ? sys::ErrnoText(errno) : kNoAssociation);
     }
@@ -220,7 +219,7 @@ void CResourcesBrowserDlg::DrawThumbnails() {
     for (int slot = 0; slot < slotCount; ++slot) {
         const std::string path = model_->GetItemPath(static_cast<size_t>(firstVisible_ + slot));
         if (path.empty() || !DrawThumbnail(painter, slot, y, area.width(), path)) continue;
-        names[slot] = QFileInfo(QString::fromStdString(path)).fileName();
+        names[slot] = DisplayFileName(path);
         y += kSlotHeight;
     }
     if (names != slotNames_) {

@@ -32,9 +32,14 @@ public:
     OpenedUrls() { QDesktopServices::setUrlHandler("file", this, "Open"); }
     ~OpenedUrls() override { QDesktopServices::unsetUrlHandler("file"); }
     QStringList paths;
+    std::vector<std::string> pathBytes;  // the paths as the file system spells them
 
 public slots:
-    void Open(const QUrl& url) { paths.push_back(url.toLocalFile()); }
+    void Open(const QUrl& url) {
+        paths.push_back(url.toLocalFile());
+        pathBytes.push_back(
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString());
+    }
 };
 
 bool WaitFor(const std::function<bool()>& done, int milliseconds = 10000) {
@@ -270,7 +275,8 @@ struct Panes {
     QTreeWidgetItem* Item(const QStringList& texts) {
         QTreeWidgetItem* item = folders.Tree()->topLevelItem(0);
         for (const QString& text : texts) {
-            item = item != nullptr ? CResourceWindow::FindChildItem(item, text) : nullptr;
+            item = item != nullptr ? CResourceWindow::FindChildItem(item, text.toStdString())
+                                   : nullptr;
         }
         return item;
     }
@@ -379,6 +385,48 @@ TEST_F(BrowserWindowTest, DatedLayoutBrowsesRunFoldersOnlyAndRevealAddsNewFolder
     // Too few folders in the path for this layout: nothing happens.
     panes.folders.RevealFile((MediaRoot() / "Movies" / "M2.avi").string());
     EXPECT_EQ(panes.Browsed(), movies.string());
+}
+
+// A folder and a file whose names are not UTF-8 (byte 0xFF): the folder is browsed, and the
+// desktop is asked to open the file and the folder that are really there.
+TEST_F(BrowserWindowTest, NamesThatAreNotUtf8LeadToTheirFiles) {
+    const fs::path odd = MediaRoot() / "Odd\xff";
+    fs::create_directories(odd);
+    WritePicture(odd / "p\xff.jpg", 64, 48);
+    Panes panes;
+    QTreeWidgetItem* item =
+        CResourceWindow::FindChildItem(panes.folders.Tree()->topLevelItem(0), "Odd\xff");
+    ASSERT_NE(item, nullptr);
+    panes.Select(item);
+    EXPECT_EQ(panes.Browsed(), odd.string());
+    CResourcesBrowserDlg& strip = panes.Strip();
+    ASSERT_EQ(strip.Model().GetFileCount(), 1u);
+    Size(strip, 160, 300);
+    ASSERT_TRUE(PaintedWhenDecoded(strip));
+    ASSERT_EQ(strip.ItemRects().size(), 1u);
+    OpenedUrls opened;
+    EXPECT_TRUE(strip.OpenSlot(0));
+    EXPECT_TRUE(panes.folders.ExploreSelected());
+    EXPECT_EQ(opened.pathBytes,
+              (std::vector<std::string>{(odd / "p\xff.jpg").string(), odd.string()}));
+}
+
+// Links to folders are not followed (a link to ".." or "/" would nest the tree without end or
+// walk the whole disk), and the dated layout's tree ends at its run folders.
+TEST_F(BrowserWindowTest, TreeFollowsNoLinkedFolderAndEndsAtRunFolders) {
+    ChangeSettings([](CSettingParam& param) { param.autocreatingfolder = 1; });
+    const fs::path run = MediaRoot() / "Single Shots" / "20261209" / "000";
+    fs::create_directories(run / "deeper" / "deepest");
+    fs::create_directory_symlink("..", run / "loop");
+    fs::create_directory_symlink("/", run / "root");
+    fs::create_directory_symlink(".", MediaRoot() / "Linked");
+    QElapsedTimer timer;
+    timer.start();
+    Panes panes;
+    EXPECT_LT(timer.elapsed(), 5000);
+    EXPECT_EQ(panes.Children(panes.Item({})), QStringList{"Single Shots"});
+    EXPECT_EQ(panes.Children(panes.Item({"Single Shots", "20261209"})), QStringList{"000"});
+    EXPECT_EQ(panes.Children(panes.Item({"Single Shots", "20261209", "000"})), QStringList{});
 }
 
 TEST_F(BrowserWindowTest, TreeIsRebuiltOnlyWhenTheRootOrTheLayoutChanges) {

@@ -273,16 +273,18 @@ HRESULT CMovieFileWriter::Fail(const std::string& text) {
     errorText = text.substr(0, kErrorTextLimit);
     errorFlag = true;
     Release();
+    CloseFile();
     return E_FAIL;
 }
 
-void CMovieFileWriter::Release() {
+bool CMovieFileWriter::Release() {
+    bool ended = true;
     if (headerWritten && !fileRefused) {
         // The index and the counts go in on every close that can still write them. A file
         // that refused bytes ends with its last whole frame instead: players read such a
         // file frame by frame without its index.
         if (avcodec_send_frame(encoder.get(), nullptr) == 0) DrainEncoder();
-        if (!fileRefused) av_write_trailer(aviFile.get());
+        ended = !fileRefused && av_write_trailer(aviFile.get()) >= 0 && fileIo->error >= 0;
     }
     converter.reset();
     packet.reset();
@@ -290,25 +292,42 @@ void CMovieFileWriter::Release() {
     encoder.reset();
     aviFile.reset();
     fileIo.reset();
-    if (fileDescriptor >= 0) {
-        ::close(fileDescriptor);
-        fileDescriptor = -1;
-        // A file that never got its header holds nothing worth keeping.
-        if (!headerWritten) {
-            ::unlink(fileName.c_str());
-            fileCreated = false;
-        }
-    }
     headerWritten = false;
     frameBuffer.reset();
     state = kFailed;
+    return ended;
+}
+
+void CMovieFileWriter::CloseFile() {
+    if (fileDescriptor < 0) return;
+    struct stat opened {};
+    struct stat named {};
+    const bool stillNamed = ::fstat(fileDescriptor, &opened) == 0 &&
+                            ::stat(fileName.c_str(), &named) == 0 &&
+                            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+    // A file without a single frame holds nothing worth keeping (the header alone, when the
+    // disk filled or the size limit was hit right after it); it goes, unless another file
+    // has taken its name meanwhile.
+    if (accumulatedSize == 0 && stillNamed) ::unlink(fileName.c_str());
+    ::close(fileDescriptor);
+    fileDescriptor = -1;
+    fileCreated = stillNamed && accumulatedSize > 0;
 }
 
 void CMovieFileWriter::Close() {
     const bool open = headerWritten;
-    Release();
-    if (!open || errorFlag) return;
-    WriteAchievedRate();
+    const bool ended = Release();
+    if (open && !errorFlag) {
+        if (ended) {
+            WriteAchievedRate();
+        } else {
+            // The frames are in the file, but its index or counts are not complete.
+            errorText = "Unable to Write Video Stream to the output Movie File";
+            errorFlag = true;
+            sys::WarningBox(errorText);
+        }
+    }
+    CloseFile();
 }
 
 void CMovieFileWriter::WriteAchievedRate() {
@@ -316,14 +335,10 @@ void CMovieFileWriter::WriteAchievedRate() {
     // With no time elapsed the nominal rate stays; a rate of 0 would make the file unplayable.
     if (elapsed > 0)
         rate = static_cast<uint32_t>(std::max<int64_t>(1, int64_t{framesWritten} * 1000 / elapsed));
-    const int descriptor = ::open(fileName.c_str(), O_WRONLY | O_CLOEXEC);
-    if (descriptor < 0) {
-        sys::WarningBox(sys::ErrnoText(errno));
-        return;
-    }
     const uint8_t bytes[4] = {static_cast<uint8_t>(rate), static_cast<uint8_t>(rate >> 8),
                               static_cast<uint8_t>(rate >> 16), static_cast<uint8_t>(rate >> 24)};
-    if (::pwrite(descriptor, bytes, sizeof(bytes), kAviStreamRateOffset) != sizeof(bytes))
+    // Through the descriptor the movie was written with: the file may have been renamed
+    // meanwhile, and another file may have taken its name.
+    if (::pwrite(fileDescriptor, bytes, sizeof(bytes), kAviStreamRateOffset) != sizeof(bytes))
         sys::WarningBox(sys::ErrnoText(errno));
-    ::close(descriptor);
 }

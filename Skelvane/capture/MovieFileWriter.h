@@ -55,13 +55,17 @@ public:
     // Stored (compressed) bytes of the frames written so far.
     uint64_t AccumulatedSize() const { return accumulatedSize; }
     // Finishes the file (index and counts) and, unless an error was stored, writes the
-    // achieved rate into its header. Safe to call more than once.
+    // achieved rate into its header. When the index cannot be written (the disk filled), a
+    // warning box says "Unable to Write Video Stream to the output Movie File" and the rate
+    // stays nominal. A file that holds no frame is removed. Safe to call more than once.
     void Close();
 
     const std::string& FileName() const { return fileName; }
     const std::string& ErrorText() const { return errorText; }
     int GetState() const { return state; }
-    // True once the file exists (it was created by this writer).
+    // True once the file exists (it was created by this writer); after Close, true only when
+    // the file holds frames and is still at its name (it was not renamed or removed while
+    // it was recorded).
     bool FileCreated() const { return fileCreated; }
     int32_t FramesWritten() const { return framesWritten; }
 
@@ -85,8 +89,11 @@ private:
     // The localized "Save file %s failure" with the path, then the system's text.
     std::string SaveFileFailure(int error) const;
     HRESULT Fail(const std::string& text);
-    // Ends the file (when its header is out) and lets go of everything; state 0.
-    void Release();
+    // Ends the file (when its header is out) and lets go of everything but the file's
+    // descriptor; state 0. False when the end of the file could not be written.
+    bool Release();
+    // Closes the file, removing it when it holds no frame.
+    void CloseFile();
     void WriteAchievedRate();
 
     AvPtr<uint8_t> frameBuffer;  // the encoder's input picture

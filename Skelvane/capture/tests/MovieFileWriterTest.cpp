@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <numeric>
 #include <random>
@@ -189,6 +190,34 @@ TEST_F(MovieTest, FileThatCannotBeCreatedStopsTheRecordingWithOneBox) {
     EXPECT_EQ(ReadWholeFile(folder_ + "/taken.avi"), "someone else's");
 }
 
+// The rate is written through the descriptor the movie was recorded with: a movie renamed
+// while it was recorded gets its rate, a file that took its name is left alone, and the
+// strip is told of no file (the name no longer holds the movie).
+TEST_F(MovieTest, MovieRenamedWhileRecordedGetsItsRateAndIsNotRevealed) {
+    UseMovieSettings(0, 320, 240);
+    TestFrame frame = TestFrame::Quadrants(320, 240);
+    for (const bool replaced : {false, true}) {
+        SCOPED_TRACE(replaced ? "another file took the name" : "renamed away");
+        const std::string path = MoviePath(replaced ? "taken.avi" : "renamed.avi");
+        const std::string moved = path + ".moved";
+        FakeOwner owner;
+        processMs_ = 1000;
+        CMovieRecording::Instance()->OpenWriter(path);
+        for (int i = 0; i < 3; ++i)
+            CMovieRecording::Instance()->RecordingStep(owner, frame.Buffer());
+        ASSERT_EQ(::rename(path.c_str(), moved.c_str()), 0);
+        if (replaced) Place(folder_, "taken.avi", "someone else's");
+        processMs_ = 2000;
+        EXPECT_EQ(CMovieRecording::Instance()->CloseWriter(), "");
+        EXPECT_EQ(FileWordAt(moved, kAviStreamRateOffset), 3u);
+        EXPECT_EQ(ReadMovie(moved).packets, 3);
+        if (replaced) {
+            EXPECT_EQ(ReadWholeFile(path), "someone else's");
+        }
+    }
+    EXPECT_TRUE(boxes_->Texts().empty());
+}
+
 TEST_F(MovieTest, RecordFrameDropsAtMostThreeFramesWhileTheCaptureSizeDiffers) {
     const struct {
         int32_t captureWidth, captureHeight;
@@ -296,6 +325,78 @@ TEST_F(MovieTest, FullDiskEndsTheFileWithItsLastWholeFrame) {
     EXPECT_EQ(movie.keyPackets, movie.packets);
     EXPECT_EQ(movie.decodeErrors, 0);
     EXPECT_EQ(FileWordAt(path, kAviStreamRateOffset), kNominalMovieRate);  // failed: no rate fix
+}
+
+// Runs `record` in a child whose files may grow to `fileLimit` bytes at most (a full disk
+// as far as the writer can tell) and returns what it reported.
+std::string RecordWithFileLimit(rlim_t fileLimit, const std::function<std::string()>& record) {
+    std::string reported;
+    const int status = RunInChild(
+        [&](int report) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{fileLimit, fileLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            const std::string text = record();
+            if (::write(report, text.data(), text.size()) < 0) ::_exit(1);
+        },
+        [&](pid_t, int report) {
+            char buffer[512];
+            ssize_t got;
+            while ((got = ::read(report, buffer, sizeof(buffer))) > 0) reported.append(buffer, got);
+        });
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return reported;
+}
+
+// A disk that fills before the first frame is stored leaves no file under a media name: a
+// movie that holds no frame is removed, and nobody is told of it.
+TEST_F(MovieTest, MovieWithoutAFrameIsRemoved) {
+    const struct {
+        rlim_t fileLimit;
+        const char* error;
+    } cases[] = {{1000, "Unable to Set Video Stream Format"}, {12000, kWriteFailure}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fileLimit);
+        const std::string path = MoviePath("limit" + std::to_string(c.fileLimit) + ".avi");
+        const std::string reported = RecordWithFileLimit(c.fileLimit, [&] {
+            TestFrame frame = Noise(320, 240, 3);
+            CMovieFileWriter writer(path);
+            const HRESULT appended = Append(writer, frame);
+            writer.Close();
+            return std::to_string(appended) + ":" + writer.ErrorText() + ":" +
+                   std::to_string(writer.FileCreated());
+        });
+        EXPECT_EQ(reported, std::to_string(E_FAIL) + ":" + c.error + ":0");
+        EXPECT_FALSE(std::filesystem::exists(path));
+    }
+}
+
+// The index is the last thing written; a disk that fills then is reported with the write
+// failure box, and the file keeps its frames and the nominal rate.
+TEST_F(MovieTest, IndexThatCannotBeWrittenIsReported) {
+    const std::string path = MoviePath();
+    const std::string reported = RecordWithFileLimit(RLIM_INFINITY, [&] {
+        TestFrame frame = Noise(320, 240, 5);
+        CMovieFileWriter writer(path);
+        processMs_ = 1000;
+        for (int i = 0; i < 5; ++i)
+            if (Append(writer, frame) != S_OK) return std::string("append failed");
+        // From here on the file cannot grow.
+        const auto size = static_cast<rlim_t>(std::filesystem::file_size(path));
+        const rlimit limit{size, size};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        processMs_ = 2000;
+        writer.Close();
+        std::string texts;
+        for (const std::string& text : boxes_->Texts()) texts += text + "|";
+        return texts + std::to_string(writer.FileCreated());
+    });
+    EXPECT_EQ(reported, std::string(kWriteFailure) + "|1");
+    const MovieContents movie = ReadMovie(path);
+    ASSERT_TRUE(movie.opened);
+    EXPECT_EQ(movie.packets, 5);
+    EXPECT_EQ(movie.decodeErrors, 0);
+    EXPECT_EQ(FileWordAt(path, kAviStreamRateOffset), kNominalMovieRate);
 }
 
 }  // namespace

@@ -93,7 +93,9 @@ public:
         if (!path_.empty()) unlink(path_.c_str());
     }
 
-    // Creates "<folder>/.<name>.<pid>-<n>.tmp"; the leading dot keeps it out of listings.
+    // Creates "<folder>/.photo-<pid>-<n>.tmp". The leading dot keeps it out of listings, and
+    // the name holds no media extension: a folder scan during a save, or after a crash that
+    // left the file behind, never takes it for a picture.
     int Create(const std::string& target) {
         const int error = CreateIn(target);
         return error ? Failed(target, "the temporary file cannot be created", error) : 0;
@@ -134,9 +136,8 @@ private:
         static std::atomic<unsigned> counter{0};
         const size_t slash = target.rfind('/');
         const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
         for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-            std::string candidate = folder + "." + name + "." + std::to_string(getpid()) + "-" +
+            std::string candidate = folder + ".photo-" + std::to_string(getpid()) + "-" +
                                     std::to_string(counter.fetch_add(1)) + ".tmp";
             fd_ = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd_ >= 0) {

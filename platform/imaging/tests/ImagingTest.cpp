@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -39,6 +41,33 @@ TEST_F(JpegFileTest, FailedWritesTraceTheFileAndTheReason) {
         EXPECT_FALSE(trace.Find({"jpeg " + c.path + ": " + c.line}).empty()) << c.path;
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(folder_.Path()), fs::directory_iterator()), 1);
+}
+
+// While a photo is written, its folder holds a temporary file that a media listing (any
+// name holding ".jpg" or ".avi") must never take for a picture; only the rename into place
+// brings the picture's name.
+TEST_F(JpegFileTest, TheTemporaryFileIsNotNamedLikeMedia) {
+    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, folder_.Path().c_str(), IN_CREATE | IN_MOVED_TO), 0);
+    ASSERT_EQ(
+        imaging::WriteJpegFile(Picture(), (folder_ / "S20160406_0001.jpg").string(), 100).status,
+        Gdiplus::Ok);
+    std::vector<std::string> created, movedIn;
+    alignas(inotify_event) char buffer[4096];
+    ssize_t got;
+    while ((got = read(watch, buffer, sizeof buffer)) > 0) {
+        for (char* at = buffer; at < buffer + got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            (event->mask & IN_CREATE ? created : movedIn).emplace_back(event->name);
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    close(watch);
+    ASSERT_EQ(created.size(), 1u);
+    EXPECT_EQ(created[0].find(".jpg"), std::string::npos) << created[0];
+    EXPECT_EQ(created[0].find(".avi"), std::string::npos) << created[0];
+    EXPECT_EQ(movedIn, std::vector<std::string>{"S20160406_0001.jpg"});
 }
 
 // The encoder's buffer size must fit the library's int: a larger picture is refused before

@@ -3,6 +3,7 @@
 
 Usage: drive-window.py STEP [STEP ...]; each step waits up to 20 s for what it needs:
   press=NAME          presses the button, menu item or check box named NAME
+  pick=ITEM           presses the item ITEM of the open menu and waits until the menu closes
   choose=ITEM         picks the entry ITEM of the combo box or list that holds it
   wait=NAME           waits until an element named NAME shows
   gone=NAME           waits until no element named NAME shows
@@ -10,8 +11,7 @@ Usage: drive-window.py STEP [STEP ...]; each step waits up to 20 s for what it n
   last=NAME           waits until the element named NAME shows as the last item of its list
   dblclick=NAME       double-clicks the middle of the element named NAME with the mouse
   type=NAME:TEXT      replaces the text of the field named NAME by TEXT
-  key=KEY             types one key (Up, Down, Return, Escape, space) where the focus is,
-                      e.g. in an open menu, which has no accessible element of its own
+  key=KEY             types one key (Up, Down, Return, Escape, space) where the focus is
   remove=PATH         deletes the file PATH, as a user would with rm
   within=SECONDS      the next step must succeed within SECONDS (default 20)
   sleep=SECONDS       waits
@@ -97,6 +97,26 @@ def press(name):
     node.queryAction().doAction(0)
 
 
+MENU_ROLES = ("popup menu", "menu")
+
+
+def in_open_menu(node):
+    try:
+        menu = node.parent
+        return (node.getRoleName() == "menu item" and menu.getRoleName() in MENU_ROLES and
+                showing(menu) and has_action(node))
+    except Exception:
+        return False
+
+
+def pick(item_name):
+    item = eventually(f"menu item '{item_name}' in an open menu",
+                      lambda: find(item_name, in_open_menu))
+    menu = item.parent
+    item.queryAction().doAction(0)
+    eventually(f"the menu to close on '{item_name}'", lambda: not showing(menu))
+
+
 def entry_named(item_name):
     """(combo box or list, entry names in order) holding an entry named item_name."""
     app = application()
@@ -167,6 +187,8 @@ def main(steps):
             continue
         if verb == "press":
             press(argument)
+        elif verb == "pick":
+            pick(argument)
         elif verb == "choose":
             choose(argument)
         elif verb == "wait":

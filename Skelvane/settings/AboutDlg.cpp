@@ -31,6 +31,16 @@ const AboutText kTexts[] = {
     {kIdVersion, {293, 134, 45, 9}, Qt::AlignRight, &Setting::version},
 };
 
+// The stored address as a web address: one without a scheme gets "http://". QUrl reads
+// the host of "host:port" for a scheme, so a text that takes a port after "http://" has
+// none either.
+QUrl WebAddress(const QString& stored) {
+    const QString address = stored.trimmed();
+    const QUrl asStored(address);
+    const QUrl onTheWeb("http://" + address);
+    return asStored.scheme().isEmpty() || onTheWeb.port() != -1 ? onTheWeb : asStored;
+}
+
 QRect Place(const QRect& units) {
     return DialogRect(units.x(), units.y(), units.width(), units.height());
 }
@@ -79,7 +89,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     link->setGeometry(Place({209, 60, 121, 15}));
     link->setAccessibleName(website);
     connect(link, &QLabel::linkActivated, this,
-            [website] { QDesktopServices::openUrl(QUrl(website)); });
+            [website] { QDesktopServices::openUrl(WebAddress(website)); });
     link->setVisible(!website.isEmpty());
     controls_[kIdWebsite] = link;
 

@@ -6,15 +6,21 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+#include "Skelvane/widgets/DropDownAccessible.h"
+
 namespace {
 constexpr int kMargin = 3;
 }
 
 CCoolBtn::CCoolBtn(QWidget* parent) : CPictureButton(parent), menu_(new QMenu(this)) {
+    InstallDropDownAccessibility();
     // A click that is not a mouse press (Enter, a screen reader's press action) opens the
     // menu too; queued, so whoever clicked is answered before the menu's own loop runs.
     connect(this, &QPushButton::clicked, this, &CCoolBtn::OpenMenu, Qt::QueuedConnection);
+    // A mouse pick has closed the menu already; an item triggered another way (a screen
+    // reader's press action) closes it here, so the menu's loop ends just the same.
     connect(menu_, &QMenu::triggered, this, [this](QAction* action) {
+        menu_->hide();
         if (commandHandler_) commandHandler_(action->data().toInt());
     });
 }

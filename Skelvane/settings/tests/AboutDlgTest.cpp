@@ -1,4 +1,6 @@
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -72,6 +74,43 @@ TEST_F(AboutDlgTest, StoredValuesAndAnEmptyAddressHideTheLink) {
     EXPECT_EQ(LabelText(dialog, kIdVersion), "9.9.99");
     EXPECT_EQ(dialog.windowTitle(), "关于");
     EXPECT_EQ(static_cast<QPushButton*>(dialog.Control(kIdOk))->text(), "确定");
+}
+
+TEST_F(AboutDlgTest, TheLinkOpensAStoredAddressWithoutASchemeAsAWebAddress) {
+    const struct {
+        const char* stored;
+        const char* opened;
+    } cases[] = {
+        {"www.kestrovan.example", "http://www.kestrovan.example"},
+        {"  www.kestrovan.example/about ", "http://www.kestrovan.example/about"},
+        {"ftp.kestrovan.example", "http://ftp.kestrovan.example"},  // not taken for ftp
+        // QUrl alone reads the host for a scheme and the port for a path.
+        {"www.kestrovan.example:8080/about", "http://www.kestrovan.example:8080/about"},
+        {"localhost:8080", "http://localhost:8080"},
+        // A file of that name in the working folder does not make it a local file.
+        {"kestrovan.example", "http://kestrovan.example"},
+        {"https://www.kestrovan.example/about", "https://www.kestrovan.example/about"},
+        {"http://www.kestrovan.example:8080", "http://www.kestrovan.example:8080"},
+        {"mailto:info@kestrovan.example", "mailto:info@kestrovan.example"},
+    };
+    const QString workingFolder = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(root_.string())));
+    QFile(QString::fromStdString((root_ / "kestrovan.example").string()))
+        .open(QIODevice::WriteOnly);
+    const QString schemes[] = {"http", "https", "mailto", "ftp", "file"};
+    UrlRecorder recorder;
+    for (const QString& scheme : schemes)
+        QDesktopServices::setUrlHandler(scheme, &recorder, "Open");
+    for (const auto& c : cases) {
+        ChangeSettings([&](CSettingParam& param) { param.companywebsite = c.stored; });
+        CAboutDlg dialog;
+        recorder.opened.clear();
+        emit static_cast<QLabel*>(dialog.Control(kIdWebsite))->linkActivated("ignored");
+        const QStringList opened(recorder.opened.begin(), recorder.opened.end());
+        EXPECT_EQ(opened.join(' ').toStdString(), c.opened) << c.stored;
+    }
+    for (const QString& scheme : schemes) QDesktopServices::unsetUrlHandler(scheme);
+    QDir::setCurrent(workingFolder);
 }
 
 TEST_F(AboutDlgTest, AMissingLogoLeavesTheBoxWhiteWithoutAWord) {

@@ -111,8 +111,70 @@ TEST_F(WidgetsTest, DropDownMenuOpensFromTheAccessiblePressAction) {
     EXPECT_FALSE(shown);  // the caller is answered before the menu's loop runs
     QElapsedTimer waited;
     waited.start();
-    while (!shown && waited.elapsed() < 5000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (!shown && waited.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_TRUE(shown);
+}
+
+// Screen readers find the open menu under the button and pick an item by its press
+// action, which closes the menu as a mouse pick does.
+TEST_F(WidgetsTest, OpenDropDownMenuIsTheButtonsAccessibleChildAndPicksByPress) {
+    const std::pair<int, QString> items[] = {{32783, "Rotate 90 CW"},
+                                             {32784, "Rotate 90 CCW"},
+                                             {32785, "Rotate 180"},
+                                             {32779, "Flip Vertical"},
+                                             {32780, "Flip Horizontal"}};
+    QWidget window;
+    auto* button = new CCoolBtn(&window);
+    button->SetCaption("Flip");
+    for (const auto& [id, text] : items) button->AddMenuItem(id, text, "/nonexistent/item.png");
+    std::vector<int> chosen;
+    button->SetCommandHandler([&](int id) { chosen.push_back(id); });
+    window.show();
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+    ASSERT_NE(accessible, nullptr);
+    const int closedChildren = accessible->childCount();
+
+    bool timedOut = false;
+    QTimer::singleShot(5000, button->Menu(), [&] {
+        timedOut = true;
+        button->Menu()->close();
+    });
+    QStringList names;
+    QTimer::singleShot(0, button->Menu(), [&] {
+        ASSERT_TRUE(button->Menu()->isVisible());
+        ASSERT_EQ(accessible->childCount(), closedChildren + 1);
+        QAccessibleInterface* menu = accessible->child(closedChildren);
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(menu->role(), QAccessible::PopupMenu);
+        EXPECT_EQ(menu->parent(), accessible);
+        EXPECT_EQ(accessible->indexOfChild(menu), closedChildren);
+        EXPECT_FALSE(menu->state().invisible);
+        QAccessibleInterface* picked = nullptr;
+        for (int i = 0; i < menu->childCount(); ++i) {
+            QAccessibleInterface* item = menu->child(i);
+            ASSERT_NE(item, nullptr);
+            EXPECT_EQ(item->role(), QAccessible::MenuItem);
+            EXPECT_EQ(item->parent(), menu);
+            EXPECT_EQ(menu->indexOfChild(item), i);
+            EXPECT_FALSE(item->state().invisible);
+            names.push_back(item->text(QAccessible::Name));
+            if (names.back() == "Rotate 180") picked = item;
+        }
+        ASSERT_NE(picked, nullptr);
+        ASSERT_NE(picked->actionInterface(), nullptr);
+        EXPECT_EQ(picked->actionInterface()->actionNames(),
+                  QStringList{QAccessibleActionInterface::pressAction()});
+        picked->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    });
+    button->OpenMenu();  // returns when the menu closes
+
+    EXPECT_FALSE(timedOut);
+    EXPECT_EQ(names.join(", ").toStdString(),
+              "Rotate 90 CW, Rotate 90 CCW, Rotate 180, Flip Vertical, Flip Horizontal");
+    EXPECT_EQ(chosen, std::vector<int>{32785});
+    EXPECT_FALSE(button->Menu()->isVisible());
+    EXPECT_EQ(accessible->childCount(), closedChildren);
 }
 
 TEST_F(WidgetsTest, LeftColumnCollapsesAndComesBackAtItsWidth) {

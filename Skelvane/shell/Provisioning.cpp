@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "BuildInfo.h"
 #include "Skelvane/settings/InstallFolder.h"
@@ -30,6 +32,21 @@ std::string WifiDeviceName() {
     return name;
 }
 
+// The module file the class of a video-input device instance is served from, as the store
+// names it; empty when it names none.
+std::string RegisteredModule(const std::string& instance) {
+    com::RegKey device;
+    com::RegKey server;
+    std::string clsid;
+    std::string path;
+    if (device.Open(HKEY_CLASSES_ROOT, instance) != ERROR_SUCCESS ||
+        device.ReadText("CLSID", clsid) != ERROR_SUCCESS ||
+        server.Open(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32") != ERROR_SUCCESS ||
+        server.ReadText("", path) != ERROR_SUCCESS)
+        return {};
+    return path;
+}
+
 }  // namespace
 
 ProvisioningResult ProvisionUserStore(const std::string& defaultsFile,
@@ -50,7 +67,12 @@ ProvisioningResult ProvisionUserStore(const std::string& defaultsFile,
     if (name.empty()) return result;  // no wireless camera configured
     const std::string instance = "CLSID\\" + com::GuidToString(CLSID_VideoInputDeviceCategory) +
                                  "\\Instance\\" + name;
-    if (HasKey(HKEY_CLASSES_ROOT, instance)) return result;
+    // A registration stays while the module file its class names exists. One whose file is
+    // gone (a deleted build folder), or that names none, could never open the device, so
+    // this program's module takes its place.
+    std::error_code ignored;
+    const std::string registered = RegisteredModule(instance);
+    if (!registered.empty() && std::filesystem::is_regular_file(registered, ignored)) return result;
     if (FAILED(com::CallServerRegistration(modulePath, false, result.failure))) return result;
     result.registeredModule = true;
     return result;

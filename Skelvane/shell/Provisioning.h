@@ -12,8 +12,9 @@ struct ProvisioningResult {
 };
 
 // Imports `defaultsFile` when the store has no default tree, and registers the module at
-// `modulePath` when no video-input device has the wireless camera's name (a registration
-// the user made elsewhere stays).
+// `modulePath` when no video-input device has the wireless camera's name or the module
+// file its class names no longer exists (a registration of an existing file elsewhere
+// stays).
 ProvisioningResult ProvisionUserStore(const std::string& defaultsFile,
                                       const std::string& modulePath);
 

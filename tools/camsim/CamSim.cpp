@@ -75,7 +75,9 @@ std::string UsageText() {
             "  --alternate-size: every odd picture has that size instead\n"
             "  --plain-size: a plain grey picture of that size, up to 65535x65535, instead of\n"
             "                the test picture (no counter)\n"
-            "  a line on standard input presses the button once\n"
+            "  a line \"drop\" on standard input closes every stream connection (as a camera\n"
+            "  leaving the network does; new connections are served); any other line presses\n"
+            "  the button once\n"
             "  --help, --version: this text, the version\n",
             kUnpacedPictureCount);
     return text;
@@ -544,9 +546,20 @@ int main(int argc, char** argv) {
                     stdinOpen = false;
                 } else {
                     for (ssize_t i = 0; i < received; ++i) {
-                        if (buffer[i] == '\n') {
+                        if (buffer[i] != '\n') {
+                            if (stdinLine.size() < 64) stdinLine.push_back(buffer[i]);
+                            continue;
+                        }
+                        if (stdinLine == "drop") {
+                            // The serving threads see their next send fail, end and are
+                            // reaped below.
+                            for (StreamClient& client : streamClients) {
+                                shutdown(client.fd, SHUT_RDWR);
+                            }
+                        } else {
                             pressButton();
                         }
+                        stdinLine.clear();
                     }
                 }
             }

@@ -1,5 +1,6 @@
 // Runs skelvane-camsim (from SKELVANE_BIN_DIR) as a child process for tests and benchmarks.
-// With `withButtonLine` its standard input is a pipe, and PressButton writes one line to it.
+// With `withButtonLine` its standard input is a pipe, and PressButton and DropStreams write
+// their lines to it.
 #pragma once
 
 #include <fcntl.h>
@@ -90,9 +91,15 @@ public:
     // Freezes the process: its connections stay open but nothing more is sent.
     void Pause() { kill(pid_, SIGSTOP); }
     void Resume() { kill(pid_, SIGCONT); }
-    bool PressButton() { return buttonLine_ >= 0 && write(buttonLine_, "\n", 1) == 1; }
+    bool PressButton() { return WriteLine("\n"); }
+    // Closes every stream connection, as a camera leaving the network does.
+    bool DropStreams() { return WriteLine("drop\n"); }
 
 private:
+    bool WriteLine(const std::string& line) {
+        return buttonLine_ >= 0 &&
+               write(buttonLine_, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    }
     bool ReadReadyLine(int fd) {
         std::string text;
         char buffer[256];

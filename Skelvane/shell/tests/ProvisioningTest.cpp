@@ -18,7 +18,8 @@ const std::string kDefaults = std::string(SKELVANE_SOURCE_DIR) + "/Resource/Defa
 const std::string kSystemKey = "software\\Skelvane\\default\\system";
 const std::string kWifiInstance =
     "CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\wifi device";
-const std::string kWifiServer = "CLSID\\{B5FF52FC-7EBA-46A9-B43D-C8B225269702}\\InprocServer32";
+const std::string kWifiClass = "{B5FF52FC-7EBA-46A9-B43D-C8B225269702}";
+const std::string kWifiServer = "CLSID\\" + kWifiClass + "\\InprocServer32";
 
 // A store of its own. The module keeps its own copy of the store code, which finds the
 // store through the environment, so both are pointed at the same folders.
@@ -73,18 +74,39 @@ TEST_F(ProvisioningTest, EmptyStoreGetsTheDefaultTreeAndTheModuleThenNothingMore
     EXPECT_FALSE(second.registeredModule);
 }
 
-TEST_F(ProvisioningTest, UsersOwnValuesAndRegistrationElsewhereStay) {
+TEST_F(ProvisioningTest, UsersOwnValuesAndRegistrationOfAnExistingFileElsewhereStay) {
+    const fs::path own = root_ / "own/libStravo.so";
+    fs::create_directories(own.parent_path());
+    fs::copy_file(kModule, own);
     Write(HKEY_CURRENT_USER, kSystemKey, "wifidevicename", "wifi device");
     Write(HKEY_CURRENT_USER, kSystemKey, "resourcespath", "/home/someone/Pictures");
-    Write(HKEY_CLASSES_ROOT, kWifiServer, "", "/opt/own/libStravo.so");
+    Write(HKEY_CLASSES_ROOT, kWifiServer, "", own.string());
     Write(HKEY_CLASSES_ROOT, kWifiInstance, "FriendlyName", "wifi device");
+    Write(HKEY_CLASSES_ROOT, kWifiInstance, "CLSID", kWifiClass);
 
     const ProvisioningResult result = ProvisionUserStore(kDefaults, kModule);
     EXPECT_EQ(result.failure, "");
     EXPECT_FALSE(result.importedDefaults);
     EXPECT_FALSE(result.registeredModule);
     EXPECT_EQ(Text(HKEY_CURRENT_USER, kSystemKey, "resourcespath"), "/home/someone/Pictures");
-    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, kWifiServer, ""), "/opt/own/libStravo.so");
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, kWifiServer, ""), own.string());
+}
+
+// A build folder registered and then deleted: the device could never be opened again.
+TEST_F(ProvisioningTest, RegistrationOfADeletedModuleFileIsRepaired) {
+    const fs::path build = root_ / "build/libStravo.so";
+    fs::create_directories(build.parent_path());
+    fs::copy_file(kModule, build);
+    ASSERT_TRUE(ProvisionUserStore(kDefaults, build.string()).registeredModule);
+    ASSERT_EQ(Text(HKEY_CLASSES_ROOT, kWifiServer, ""), build.string());
+    fs::remove_all(build.parent_path());
+
+    const ProvisioningResult result = ProvisionUserStore(kDefaults, kModule);
+    EXPECT_EQ(result.failure, "");
+    EXPECT_FALSE(result.importedDefaults);
+    EXPECT_TRUE(result.registeredModule);
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, kWifiServer, ""), kModule);
+    EXPECT_EQ(Text(HKEY_CLASSES_ROOT, kWifiInstance, "CLSID"), kWifiClass);
 }
 
 TEST_F(ProvisioningTest, MissingFilesAreReportedAndLeaveTheStoreAsItWas) {

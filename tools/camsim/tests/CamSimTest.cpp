@@ -64,6 +64,18 @@ public:
         pollfd waiting{fd_, POLLIN, 0};
         return poll(&waiting, 1, milliseconds) == 0;
     }
+    // True when the peer closes within `milliseconds`; what arrives before is dropped.
+    bool ClosedWithin(int milliseconds) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        char buffer[65536];
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd waiting{fd_, POLLIN, 0};
+            if (poll(&waiting, 1, 50) > 0 && recv(fd_, buffer, sizeof(buffer), 0) <= 0) {
+                return true;
+            }
+        }
+        return false;
+    }
     bool ReadUntil(std::string& text, const std::string& marker, size_t from = 0) {
         while (text.find(marker, from) == std::string::npos) {
             if (text.size() > kMostBuffered || !ReadUntilSize(text, text.size() + 1)) {
@@ -219,6 +231,39 @@ TEST(CamSimTest, StopsSendingButKeepsTheConnectionAndLogsEveryPictureSent) {
     }
     EXPECT_EQ(logged, received);
     std::remove(logPath.c_str());
+}
+
+TEST(CamSimTest, DropClosesEveryStreamKeepsTheButtonAndServesNewConnections) {
+    constexpr const char* kDropAddress = "127.0.0.50";
+    constexpr int kDropPort = 18050;
+    CamSimProcess camera({"--address", kDropAddress, "--port", std::to_string(kDropPort), "--size",
+                          "320x240"},
+                         true);
+    ASSERT_TRUE(camera.Ready());
+    auto streaming = [&] {
+        auto viewer = std::make_unique<Connection>(kDropAddress, kDropPort);
+        std::string text;
+        EXPECT_TRUE(viewer->Send("GET /?action=stream HTTP/1.1\r\n\r\n"));
+        EXPECT_FALSE(DecodeRgb(ReadPart(*viewer, text), 320, 240).empty());
+        return viewer;
+    };
+    std::vector<std::unique_ptr<Connection>> viewers;
+    viewers.push_back(streaming());
+    viewers.push_back(streaming());
+    Connection button(kDropAddress, 5000);
+    ASSERT_TRUE(button.Connected());
+    std::this_thread::sleep_for(300ms);  // let the simulator accept it
+
+    ASSERT_TRUE(camera.DropStreams());
+    for (const std::unique_ptr<Connection>& viewer : viewers) {
+        EXPECT_TRUE(viewer->ClosedWithin(2000));
+    }
+    EXPECT_TRUE(button.Quiet(300)) << "a drop is no press and leaves the button channel open";
+    streaming();
+    ASSERT_TRUE(camera.PressButton());
+    std::string press;
+    ASSERT_TRUE(button.ReadUntilSize(press, 1));
+    EXPECT_EQ(press, "e");
 }
 
 TEST(CamSimTest, PictureSizeOptions) {

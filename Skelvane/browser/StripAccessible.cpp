@@ -8,13 +8,14 @@
 #include <utility>
 
 #include "Skelvane/browser/ResourcesBrowserDlg.h"
+#include "Skelvane/widgets/PressableItemAccessible.h"
 
 namespace {
 
 // One entry of the list. Its position and file name are fixed: when the position holds
 // another file the strip makes a new item, so a reader never sees an item change its name
 // under it.
-class EntryAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+class EntryAccessible : public CPressableItemAccessible {
 public:
     EntryAccessible(CResourcesBrowserDlg* strip, int position, QString name)
         : strip_(strip), position_(position), name_(std::move(name)) {}
@@ -25,14 +26,9 @@ public:
     QAccessibleInterface* parent() const override {
         return strip_ ? QAccessible::queryAccessibleInterface(strip_.data()) : nullptr;
     }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
     QString text(QAccessible::Text kind) const override {
         return kind == QAccessible::Name ? name_ : QString();
     }
-    void setText(QAccessible::Text, const QString&) override {}
     // Where the last paint drew it; nothing for an entry scrolled out of view.
     QRect rect() const override {
         const std::optional<int> slot = DrawnSlot();
@@ -48,19 +44,11 @@ public:
         if (!strip_ || !strip_->isVisible()) state.invisible = true;
         return state;
     }
-    void* interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::ActionInterface)
-            return static_cast<QAccessibleActionInterface*>(this);
-        return nullptr;
-    }
-
-    QStringList actionNames() const override { return {pressAction()}; }
     void doAction(const QString& action) override {
         // Opens the file this item was made for, not whatever the position holds now.
         if (action == pressAction() && strip_ && strip_->EntryName(position_) == name_)
             strip_->OpenEntry(static_cast<size_t>(position_));
     }
-    QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
     int Position() const { return position_; }
 

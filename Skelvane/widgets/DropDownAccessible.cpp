@@ -4,6 +4,7 @@
 #include <QPointer>
 
 #include "Skelvane/widgets/DropDownButton.h"
+#include "Skelvane/widgets/PressableItemAccessible.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ QString ShownText(const QString& text) {
     return shown;
 }
 
-class MenuItemAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+class MenuItemAccessible : public CPressableItemAccessible {
 public:
     MenuItemAccessible(QMenu* menu, QAction* action) : menu_(menu), action_(action) {}
 
@@ -29,14 +30,9 @@ public:
     QAccessibleInterface* parent() const override {
         return QAccessible::queryAccessibleInterface(menu_.data());
     }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
     QString text(QAccessible::Text kind) const override {
         return kind == QAccessible::Name && action_ ? ShownText(action_->text()) : QString();
     }
-    void setText(QAccessible::Text, const QString&) override {}
     QRect rect() const override {
         if (!isValid() || !menu_->isVisible()) return {};
         const QRect local = menu_->actionGeometry(action_);
@@ -54,18 +50,10 @@ public:
         state.checked = action_->isChecked();
         return state;
     }
-    void* interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::ActionInterface)
-            return static_cast<QAccessibleActionInterface*>(this);
-        return nullptr;
-    }
-
-    QStringList actionNames() const override { return {pressAction()}; }
     // Triggering the item reports it through the menu, which closes on it (see CCoolBtn).
     void doAction(const QString& action) override {
         if (action == pressAction() && isValid() && action_->isEnabled()) action_->trigger();
     }
-    QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
 private:
     QPointer<QMenu> menu_;

@@ -288,45 +288,6 @@ TEST_F(MovieTest, KilledRecordingLeavesAFileOfItsWholeFrames) {
     EXPECT_EQ(movie.pictures.size(), static_cast<size_t>(kFrames));
 }
 
-TEST_F(MovieTest, FullDiskEndsTheFileWithItsLastWholeFrame) {
-    constexpr rlim_t kFileLimit = 400000;
-    const std::string path = MoviePath();
-    std::string reported;
-    const int status = RunInChild(
-        [&](int report) {
-            // A file size limit fails the writes the way a full disk does.
-            ::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{kFileLimit, kFileLimit};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            TestFrame frame = Noise(320, 240, 9);
-            CMovieFileWriter writer(path);
-            while (writer.FramesWritten() < 1000 && Append(writer, frame) == S_OK) {
-            }
-            const std::string text =
-                std::to_string(writer.FramesWritten()) + ":" + writer.ErrorText();
-            writer.Close();
-            if (::write(report, text.data(), text.size()) < 0) ::_exit(1);
-        },
-        [&](pid_t, int report) {
-            char buffer[512];
-            ssize_t got;
-            while ((got = ::read(report, buffer, sizeof(buffer))) > 0) reported.append(buffer, got);
-        });
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    const size_t colon = reported.find(':');
-    ASSERT_NE(colon, std::string::npos) << reported;
-    const int attempted = std::stoi(reported.substr(0, colon));
-    EXPECT_EQ(reported.substr(colon + 1), kWriteFailure);
-
-    const MovieContents movie = ReadMovie(path);
-    ASSERT_TRUE(movie.opened);
-    EXPECT_GE(movie.packets, 1);
-    EXPECT_EQ(movie.packets, attempted - 1);  // the frame that did not fit is cut off
-    EXPECT_EQ(movie.keyPackets, movie.packets);
-    EXPECT_EQ(movie.decodeErrors, 0);
-    EXPECT_EQ(FileWordAt(path, kAviStreamRateOffset), kNominalMovieRate);  // failed: no rate fix
-}
-
 // Runs `record` in a child whose files may grow to `fileLimit` bytes at most (a full disk
 // as far as the writer can tell) and returns what it reported.
 std::string RecordWithFileLimit(rlim_t fileLimit, const std::function<std::string()>& record) {
@@ -346,6 +307,32 @@ std::string RecordWithFileLimit(rlim_t fileLimit, const std::function<std::strin
         });
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     return reported;
+}
+
+TEST_F(MovieTest, FullDiskEndsTheFileWithItsLastWholeFrame) {
+    constexpr rlim_t kFileLimit = 400000;
+    const std::string path = MoviePath();
+    const std::string reported = RecordWithFileLimit(kFileLimit, [&] {
+        TestFrame frame = Noise(320, 240, 9);
+        CMovieFileWriter writer(path);
+        while (writer.FramesWritten() < 1000 && Append(writer, frame) == S_OK) {
+        }
+        const std::string text = std::to_string(writer.FramesWritten()) + ":" + writer.ErrorText();
+        writer.Close();
+        return text;
+    });
+    const size_t colon = reported.find(':');
+    ASSERT_NE(colon, std::string::npos) << reported;
+    const int attempted = std::stoi(reported.substr(0, colon));
+    EXPECT_EQ(reported.substr(colon + 1), kWriteFailure);
+
+    const MovieContents movie = ReadMovie(path);
+    ASSERT_TRUE(movie.opened);
+    EXPECT_GE(movie.packets, 1);
+    EXPECT_EQ(movie.packets, attempted - 1);  // the frame that did not fit is cut off
+    EXPECT_EQ(movie.keyPackets, movie.packets);
+    EXPECT_EQ(movie.decodeErrors, 0);
+    EXPECT_EQ(FileWordAt(path, kAviStreamRateOffset), kNominalMovieRate);  // failed: no rate fix
 }
 
 // A disk that fills before the first frame is stored leaves no file under a media name: a

@@ -300,8 +300,12 @@ bool ParseRegText(const std::string& text, const std::string& rootName, RegKey& 
                 intact = false;
                 continue;
             }
+            // Only the section's own key takes the mark: every volatile key has a section of
+            // its own, before its children's, and a key the path merely passes through (the
+            // "Software" above a volatile key) is a lasting one that the other file may lack,
+            // for instance after the settings file was deleted.
             for (size_t i = 1; i < parts.size(); ++i)
-                base = &base->AddChild(parts[i], markVolatile);
+                base = &base->AddChild(parts[i], markVolatile && i + 1 == parts.size());
             current = base;
             continue;
         }

@@ -38,8 +38,9 @@ std::vector<std::string> SplitKeyPath(std::string_view path);
 // damaged, which keeps the tree's recursive walks within the stack.
 inline constexpr size_t kMaxKeyDepth = 512;
 
-// Parses .reg text. Keys of root `rootName` go below `root`; keys created by this text are
-// marked `markVolatile`. Keys of other roots go to `others` (by root name) when it is
+// Parses .reg text. Keys of root `rootName` go below `root`; keys created by this text for
+// a section of their own are marked `markVolatile` (keys a section's path only passes
+// through are not). Keys of other roots go to `others` (by root name) when it is
 // given and count as damage when it is not. Returns false when any line could not be
 // understood; everything that could be understood is kept. No text makes it throw (only
 // running out of memory does).

@@ -172,6 +172,25 @@ TEST_F(RegistryTest, VolatileKeysLiveInTheRuntimeFile) {
               ERROR_FILE_NOT_FOUND);
 }
 
+// A user who deletes the settings folder while logged in keeps the runtime file, which holds
+// the volatile codec key below "Software". The settings made afterwards must last, not be
+// refused or live in the runtime file and vanish at logout.
+TEST_F(RegistryTest, SettingsMadeAfterTheSettingsFileWasDeletedLast) {
+    RegCloseKey(Create("software\\Skelvane\\default"));
+    RegCloseKey(Create("Software\\GNU\\XviD", REG_OPTION_VOLATILE));
+    fs::remove(registry::HiveFilePath(HKEY_CURRENT_USER));
+    HKEY key = Create("software\\Skelvane\\using\\system");
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(SetText(key, "language", "English"), ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_NE(ReadFile(registry::HiveFilePath(HKEY_CURRENT_USER))
+                  .find("\\Skelvane\\using\\system]\n\"language\"=\"English\""),
+              std::string::npos);
+    const std::string volatileFile = ReadFile(registry::VolatileFilePath(HKEY_CURRENT_USER));
+    EXPECT_EQ(volatileFile.find("Skelvane"), std::string::npos);
+    EXPECT_NE(volatileFile.find("\\GNU\\XviD]"), std::string::npos);
+}
+
 TEST_F(RegistryTest, ReaderInAnotherProcessNeverSeesHalfAFile) {
     const std::string a(20000, 'a'), b(30000, 'b');
     HKEY key = Create("software\\Skelvane\\using\\system");

@@ -6,6 +6,7 @@
 
 #include "platform/sys/Sys.h"
 #include "platform/v4l2/CameraModes.h"
+#include "platform/v4l2/LoopbackCamera.h"
 
 namespace v4l2 {
 namespace {
@@ -47,6 +48,11 @@ std::vector<CameraInfo> EnumerateCameras(IDeviceSystem& system) {
         // Metadata and output nodes are not cameras: left out without a word.
         uint32_t caps = NodeCapabilities(cap);
         if (!(caps & V4L2_CAP_VIDEO_CAPTURE) || !(caps & V4L2_CAP_STREAMING)) continue;
+        if (IsWirelessCameraLoopback(cap)) {
+            sys::DebugTraceF("v4l2 %s: the wireless camera's loopback device, left out",
+                             node.c_str());
+            continue;
+        }
         if (ListCameraModes(*device).empty()) {
             sys::DebugTraceF("v4l2 %s: no frame size in a pixel format that can be converted",
                              node.c_str());

@@ -65,6 +65,32 @@ TEST(CameraList, OrderAndPathsDoNotDependOnNodeNumbers) {
     for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i].devicePath, b[i].devicePath);
 }
 
+// The loopback device skelvane-vcam feeds is the wireless camera a second time: left out.
+// Other loopback devices, and a camera that merely has the same name, stay.
+TEST(CameraList, LeavesOutTheWirelessCamerasLoopbackDevice) {
+    const testing::FakeFormat yuyv{V4L2_PIX_FMT_YUYV, {{640, 480, 30}}};
+    const uint32_t capture = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+    struct Case {
+        const char* card;
+        const char* driver;
+        bool listed;
+    };
+    const Case cases[] = {
+        {"Skelvane wireless camera", "v4l2 loopback", false},
+        {"OBS Virtual Camera", "v4l2 loopback", true},
+        {"Skelvane wireless camera", "vivid", true},
+        {"Skelvane wireless camera 2", "v4l2 loopback", true},
+    };
+    for (const Case& c : cases) {
+        testing::FakeCamera camera{
+            "/dev/video9", c.card, "platform:v4l2loopback-000", capture, std::nullopt, {yuyv}, {}};
+        camera.driver = c.driver;
+        FakeDeviceSystem system(std::vector<testing::FakeCamera>{camera});
+        EXPECT_EQ(EnumerateCameras(system).size(), c.listed ? 1u : 0u)
+            << c.card << " / " << c.driver;
+    }
+}
+
 TEST(CameraList, SharedBusPathsStayDistinct) {
     const uint32_t capture = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
     std::vector<testing::FakeCamera> twins = {

@@ -78,7 +78,10 @@ public:
     int QueryCap(v4l2_capability& cap) override {
         if (Gone()) return ENODEV;
         cap = {};
-        CopyText(cap.driver, sizeof(cap.driver), camera_.usb ? "uvcvideo" : "vivid");
+        CopyText(cap.driver, sizeof(cap.driver),
+                 !camera_.driver.empty() ? camera_.driver.c_str()
+                 : camera_.usb           ? "uvcvideo"
+                                         : "vivid");
         CopyText(cap.card, sizeof(cap.card), camera_.card);
         CopyText(cap.bus_info, sizeof(cap.bus_info), camera_.busInfo);
         cap.capabilities = camera_.deviceCaps | V4L2_CAP_DEVICE_CAPS;

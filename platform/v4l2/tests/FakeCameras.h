@@ -40,6 +40,7 @@ struct FakeCamera {
     std::vector<FakeControl> controls;
     int busyError = 0;  // what S_FMT and REQBUFS answer while another program streams
     bool hasButton = false;
+    std::string driver{};  // empty: "uvcvideo" for USB cameras, else "vivid"
 };
 
 // Top half of every frame is kTopColour, bottom half kBottomColour (B, G, R).

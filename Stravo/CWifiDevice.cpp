@@ -18,13 +18,11 @@ extern "C" {
 }
 
 #include "Stravo/CFrameManager.h"
-#include "common/CRegistry.h"
+#include "common/WifiCameraAddress.h"
 #include "platform/sys/Sys.h"
 
 namespace {
 
-constexpr const char* kUsingSystemKey = "software\\Skelvane\\using\\system";
-constexpr const char* kDefaultSystemKey = "software\\Skelvane\\default\\system";
 constexpr int kUrlBufferSize = 260;
 constexpr int kErrorTextSize = 255;
 constexpr size_t kReadChunkBytes = 64 * 1024;
@@ -108,24 +106,7 @@ CWifiDevice::~CWifiDevice() {
 }
 
 bool CWifiDevice::ReadConfiguration() {
-    cameraAddress_ = kDefaultAddress;
-    cameraPort_ = kDefaultPort;
-    CRegistry key;
-    if (!key.Open(HKEY_CURRENT_USER, kUsingSystemKey, KEY_READ) &&
-        !key.Open(HKEY_CURRENT_USER, kDefaultSystemKey, KEY_READ)) {
-        return false;
-    }
-    uint32_t address = 0;
-    if (!key.ReadDword("wifideviceip", address)) {
-        return false;
-    }
-    cameraAddress_ = address;
-    uint32_t port = 0;
-    if (!key.ReadDword("wifideviceport", port)) {
-        return false;
-    }
-    cameraPort_ = static_cast<int32_t>(port);
-    return true;
+    return ReadWifiCameraAddress(cameraAddress_, cameraPort_);
 }
 
 std::string CWifiDevice::StreamUrl() const {

@@ -18,6 +18,7 @@
 #include "Stravo/JpegSplitter.h"
 #include "Stravo/VideoFormat.h"
 #include "common/Singleton.h"
+#include "common/WifiCameraAddress.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
@@ -29,8 +30,8 @@ class CWifiDevice : public Tolm::Singleton<CWifiDevice> {
     friend class Tolm::Singleton<CWifiDevice>;
 
 public:
-    static constexpr uint32_t kDefaultAddress = (192u << 24) | (168u << 16) | (5u << 8) | 1u;
-    static constexpr int32_t kDefaultPort = 8080;
+    static constexpr uint32_t kDefaultAddress = kDefaultWifiCameraAddress;
+    static constexpr int32_t kDefaultPort = kDefaultWifiCameraPort;
     static constexpr int32_t kFrameRate = 30;
     static constexpr size_t kMaxQueuedPackets = 3;
     // Larger pictures are refused when the stream opens, and not decoded at all later: a

@@ -47,6 +47,7 @@ struct Options {
     camsim::Pattern pattern = camsim::Pattern::kQuadrants;
     double stopAfter = 0;  // seconds after start when sending stops; 0: never
     std::string sendLog;
+    std::string clientLog;
     int alternateWidth = 0;  // odd pictures have this size when set
     int alternateHeight = 0;
     int plainWidth = 0;  // when set, a plain grey picture of this size is sent instead
@@ -64,22 +65,25 @@ void OnSignal(int) {
 std::string UsageText() {
     char text[2048];
     snprintf(text, sizeof(text),
-            "Usage: skelvane-camsim [--address A] [--port P] [--size WxH] [--fps N]\n"
-            "                       [--button-every SECONDS] [--pattern quadrants|detail]\n"
-            "                       [--stop-after SECONDS] [--send-log FILE]\n"
-            "                       [--alternate-size WxH] [--plain-size WxH]\n"
-            "  --fps 0 sends pictures as fast as each client takes them (counter modulo %u)\n"
-            "  --stop-after: no picture is sent after that many seconds; connections stay open\n"
-            "  --send-log: one line per picture sent, \"COUNTER NANOSECONDS\" on the monotonic\n"
-            "              clock, taken as the picture starts on its way\n"
-            "  --alternate-size: every odd picture has that size instead\n"
-            "  --plain-size: a plain grey picture of that size, up to 65535x65535, instead of\n"
-            "                the test picture (no counter)\n"
-            "  a line \"drop\" on standard input closes every stream connection (as a camera\n"
-            "  leaving the network does; new connections are served); any other line presses\n"
-            "  the button once\n"
-            "  --help, --version: this text, the version\n",
-            kUnpacedPictureCount);
+             "Usage: skelvane-camsim [--address A] [--port P] [--size WxH] [--fps N]\n"
+             "                       [--button-every SECONDS] [--pattern quadrants|detail]\n"
+             "                       [--stop-after SECONDS] [--send-log FILE]\n"
+             "                       [--alternate-size WxH] [--plain-size WxH]\n"
+             "                       [--client-log FILE]\n"
+             "  --fps 0 sends pictures as fast as each client takes them (counter modulo %u)\n"
+             "  --stop-after: no picture is sent after that many seconds; connections stay open\n"
+             "  --send-log: one line per picture sent, \"COUNTER NANOSECONDS\" on the monotonic\n"
+             "              clock, taken as the picture starts on its way\n"
+             "  --alternate-size: every odd picture has that size instead\n"
+             "  --client-log: one line each time the number of stream connections changes,\n"
+             "                \"COUNT NANOSECONDS\" on the monotonic clock\n"
+             "  --plain-size: a plain grey picture of that size, up to 65535x65535, instead of\n"
+             "                the test picture (no counter)\n"
+             "  a line \"drop\" on standard input closes every stream connection (as a camera\n"
+             "  leaving the network does; new connections are served); any other line presses\n"
+             "  the button once\n"
+             "  --help, --version: this text, the version\n",
+             kUnpacedPictureCount);
     return text;
 }
 
@@ -129,6 +133,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             }
         } else if (name == "--send-log") {
             options.sendLog = value;
+        } else if (name == "--client-log") {
+            options.clientLog = value;
         } else if (name == "--fps") {
             options.fps = strtod(value, &end);
             if (*end != '\0' || options.fps < 0) {
@@ -209,20 +215,21 @@ bool SendAll(int fd, const char* data, size_t size) {
 using Jpeg = std::shared_ptr<const std::string>;
 using Clock = std::chrono::steady_clock;
 
-// One line per picture sent: its counter and the monotonic clock in nanoseconds, which other
-// processes on the machine read alike.
-class SendLog {
+// Lines of a number and the monotonic clock in nanoseconds, which other processes on the
+// machine read alike: each picture's counter as it is sent, or the number of stream
+// connections as it changes.
+class TimedLog {
 public:
     bool Open(const std::string& path) {
         file_ = fopen(path.c_str(), "w");
         return file_ != nullptr;
     }
-    ~SendLog() {
+    ~TimedLog() {
         if (file_ != nullptr) {
             fclose(file_);
         }
     }
-    void Record(uint32_t counter) {
+    void Record(uint32_t value) {
         if (file_ == nullptr) {
             return;
         }
@@ -230,7 +237,7 @@ public:
             std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
                 .count();
         std::lock_guard<std::mutex> guard(lock_);
-        fprintf(file_, "%u %lld\n", counter, nanoseconds);
+        fprintf(file_, "%u %lld\n", value, nanoseconds);
         fflush(file_);
     }
 
@@ -382,7 +389,7 @@ std::string ReadRequestLine(int fd) {
     return head.substr(0, head.find("\r\n"));
 }
 
-void ServeClient(int fd, PictureSource& source, SendLog& log, std::atomic<bool>& stopping) {
+void ServeClient(int fd, PictureSource& source, TimedLog& log, std::atomic<bool>& stopping) {
     std::string requestLine = ReadRequestLine(fd);
     if (requestLine.rfind("GET /?action=stream ", 0) != 0) {
         const char* notFound =
@@ -466,11 +473,14 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    SendLog sendLog;
-    if (!options.sendLog.empty() && !sendLog.Open(options.sendLog)) {
-        fprintf(stderr, "skelvane-camsim: cannot write %s: %s\n", options.sendLog.c_str(),
-                strerror(errno));
-        return 1;
+    TimedLog sendLog, clientLog;
+    for (auto [log, path] :
+         {std::pair{&sendLog, &options.sendLog}, {&clientLog, &options.clientLog}}) {
+        if (!path->empty() && !log->Open(*path)) {
+            fprintf(stderr, "skelvane-camsim: cannot write %s: %s\n", path->c_str(),
+                    strerror(errno));
+            return 1;
+        }
     }
     std::atomic<bool> stopping{false};
     std::list<StreamClient> streamClients;
@@ -531,6 +541,7 @@ int main(int argc, char** argv) {
                         ServeClient(client.fd, source, sendLog, stopping);
                         client.finished = true;
                     });
+                    clientLog.Record(static_cast<uint32_t>(streamClients.size()));
                 }
             }
             if (waiting[2].revents & POLLIN) {
@@ -584,6 +595,7 @@ int main(int argc, char** argv) {
                     it->thread.join();
                     close(it->fd);
                     it = streamClients.erase(it);
+                    clientLog.Record(static_cast<uint32_t>(streamClients.size()));
                 } else {
                     ++it;
                 }

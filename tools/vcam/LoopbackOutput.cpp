@@ -118,6 +118,14 @@ bool CLoopbackOutput::SetFormat(int width, int height, int framesPerSecond) {
     if (int error = Ioctl(fd_.Get(), VIDIOC_S_PARM, &rate))
         sys::DebugTraceF("vcam %s: VIDIOC_S_PARM %d/s failed: %s", node_.c_str(), framesPerSecond,
                          sys::ErrnoText(error).c_str());
+    // Pictures go in with write(), but only a writer that started streaming is known to the
+    // module as one: without it the device would not offer output again after we close it.
+    int type = V4L2_BUF_TYPE_VIDEO_OUTPUT;
+    if (int error = Ioctl(fd_.Get(), VIDIOC_STREAMON, &type)) {
+        sys::DebugTraceF("vcam %s: VIDIOC_STREAMON failed: %s", node_.c_str(),
+                         sys::ErrnoText(error).c_str());
+        return false;
+    }
     return true;
 }
 

@@ -75,6 +75,8 @@ bool CVcamService::Run(int stopFd) {
         // One picture makes the device a camera that programs list, before anyone reads.
         if (!output_.Write(notice_)) return false;
     }
+    std::fprintf(stderr, "skelvane-vcam: feeding %s (%dx%d YUYV) with the camera at %s\n",
+                 output_.Node().c_str(), output_.Width(), output_.Height(), endpoint_.c_str());
     noticeThread_ = std::thread(&CVcamService::NoticeLoop, this);
     watch_.FindOpeners();
     while (true) {
@@ -92,6 +94,7 @@ bool CVcamService::Run(int stopFd) {
             StopStreaming();
         }
         if (streaming_ && !graphRunning_ && now >= nextAttempt_) TryStartGraph(now);
+        if (deviceLost_) return false;
     }
     if (streaming_) StopStreaming();
     return true;
@@ -124,18 +127,19 @@ void CVcamService::StopStreaming() {
     graphRunning_ = false;
     std::lock_guard<std::mutex> lock(outputLock_);
     streaming_ = false;
-    Say("no program reads the camera: stream stopped");
     // The device takes the camera's size while nobody holds it; otherwise pictures stay
     // scaled to the size it has.
     if (cameraWidth_ > 0 &&
         (cameraWidth_ != output_.Width() || cameraHeight_ != output_.Height())) {
         RememberSize(static_cast<int>(cameraWidth_), static_cast<int>(cameraHeight_));
-        if (output_.Reformat(static_cast<int>(cameraWidth_), static_cast<int>(cameraHeight_),
-                             kFramesPerSecond)) {
-            PrepareNotice();
-            output_.Write(notice_);
-        }
+        deviceLost_ = !output_.Reformat(static_cast<int>(cameraWidth_),
+                                        static_cast<int>(cameraHeight_), kFramesPerSecond) ||
+                      (PrepareNotice(), !output_.Write(notice_));
     }
+    std::fprintf(stderr,
+                 "skelvane-vcam: no program reads the camera: stream stopped; the device offers "
+                 "%dx%d\n",
+                 output_.Width(), output_.Height());
 }
 
 void CVcamService::SetFrameSize(long width, long height) {

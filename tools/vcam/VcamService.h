@@ -54,7 +54,7 @@ public:
     // Whether the wireless camera module is registered as a video-input device.
     bool WifiDeviceRegistered() { return capture_.WifiDevicePresent(); }
     // Serves until `stopFd` becomes readable. Returns false when the device could not be
-    // given its first picture.
+    // given its first picture, or was lost when it was given a new size.
     bool Run(int stopFd);
 
 private:
@@ -78,6 +78,7 @@ private:
     const std::string endpoint_;
     CCaptureVideo capture_;  // main thread only
     bool graphRunning_ = false;
+    bool deviceLost_ = false;  // it could not be opened again with a new size
     Clock::time_point nextAttempt_;
     Clock::time_point lastReaderSeen_;
 

@@ -137,8 +137,6 @@ int main(int argc, char** argv) {
 
     const std::string endpoint = WifiCameraEndpointText(address, port);
     vcam::CVcamService service(output, watch, endpoint);
-    std::fprintf(stderr, "skelvane-vcam: feeding %s (%dx%d YUYV) with the camera at %s\n",
-                 node.c_str(), output.Width(), output.Height(), endpoint.c_str());
     if (!service.WifiDeviceRegistered())
         return Fail(kExitNoModule,
                     "the wireless camera module is not registered; start Skelvane once (it "

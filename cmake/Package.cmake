@@ -21,9 +21,14 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads its platform plugins at run time, which dpkg-shlibdeps cannot see.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 # Opening a thumbnail or a folder goes through xdg-open.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "hicolor-icon-theme, fonts-noto-cjk, xdg-utils")
+# skelvane-vcam feeds a v4l2loopback device.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "hicolor-icon-theme, fonts-noto-cjk, xdg-utils, v4l2loopback-dkms")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_STRIP_FILES TRUE)
+# The module options in /etc are the administrator's to change.
+file(WRITE ${PROJECT_BINARY_DIR}/packaging/conffiles
+     "/etc/modprobe.d/skelvane-vcam.conf\n/etc/modules-load.d/skelvane-vcam.conf\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 
 # Every Debian package carries its copyright and changelog.

@@ -156,6 +156,10 @@ public:
         values[id] = value;
         return S_OK;
     }
+    HRESULT GetIdentity(std::string* identity) override {
+        *identity = "usb#vid_0c45&pid_6340&mi_00#usb-0000:00:14.0-1";
+        return S_OK;
+    }
     std::map<uint32_t, int32_t> values{{V4L2_CID_BRIGHTNESS, 128},
                                        {V4L2_CID_POWER_LINE_FREQUENCY, 1}};
 };

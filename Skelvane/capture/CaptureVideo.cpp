@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "Skelvane/capture/CameraSettings.h"
 #include "Skelvane/capture/TimedShot.h"
 #include "Skelvane/capture/WifiControl.h"
 #include "Skelvane/settings/LocalizableString.h"
@@ -161,6 +162,8 @@ HRESULT CCaptureVideo::BuildGraph(int index, OAHWND owner, PreviewRequest& reque
     if (FAILED(hr)) return Box(hr);
 
     if (index < 0 || !BindDevice(index)) return Box(kDeviceNotFound);
+    // Before the graph runs, so the first picture already shows the user's settings.
+    ApplyRememberedControls(deviceFilter_);
     if (FAILED(hr = graph_->AddFilter(deviceFilter_, L"Capture Filter"))) return Box(hr);
 
     if (FAILED(hr = Create(CLSID_SampleGrabber, IID_IBaseFilter, previewGrabber_))) return hr;

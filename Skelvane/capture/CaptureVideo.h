@@ -51,7 +51,8 @@ public:
     // Binds the device at `index` (10000: the wireless camera) as the graph's device filter.
     bool BindDevice(int index);
     // Builds and runs the graph for `request` inside `owner`. Without interpolation the
-    // request's size becomes the size the device delivers. Negative on failure.
+    // request's size becomes the size the device delivers. The camera's remembered control
+    // values are set before the graph runs. Negative on failure.
     HRESULT BuildGraph(int index, OAHWND owner, PreviewRequest& request);
     void TearDown();
     // Sizes the video window to the owner window's client area; nothing without a graph.

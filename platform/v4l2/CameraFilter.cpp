@@ -509,6 +509,12 @@ HRESULT CCameraFilter::SetValue(uint32_t id, int32_t value) {
     return HresultOfErrno(error);
 }
 
+HRESULT CCameraFilter::GetIdentity(std::string* identity) {
+    if (!identity) return E_POINTER;
+    *identity = CameraIdentityOf(system_, nodePath_, *node_);
+    return identity->empty() ? E_FAIL : S_OK;
+}
+
 void CCameraFilter::TraceControlFailure(const char* request, uint32_t id, int32_t value,
                                         int error) const {
     sys::DebugTraceF("v4l2 %s: %s of control 0x%08x (value %d) failed: %s", nodePath_.c_str(),

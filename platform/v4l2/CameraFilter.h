@@ -35,6 +35,9 @@ public:
     virtual HRESULT GetValue(uint32_t id, int32_t* value) = 0;
     // E_INVALIDARG for a value out of the control's range.
     virtual HRESULT SetValue(uint32_t id, int32_t value) = 0;
+    // The camera's identity, under which its settings are remembered (see
+    // v4l2::MakeCameraIdentity); E_FAIL when the camera cannot tell it.
+    virtual HRESULT GetIdentity(std::string* identity) = 0;
 };
 
 namespace v4l2 {
@@ -147,6 +150,7 @@ public:
     HRESULT GetControls(std::vector<ControlInfo>* controls) override;
     HRESULT GetValue(uint32_t id, int32_t* value) override;
     HRESULT SetValue(uint32_t id, int32_t value) override;
+    HRESULT GetIdentity(std::string* identity) override;
 
     // Shared with the pins.
     const std::vector<CameraMode>& Modes() const { return modes_; }

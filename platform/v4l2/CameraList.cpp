@@ -30,6 +30,26 @@ std::string MakeDevicePath(const std::string& busInfo, const std::optional<UsbId
     return prefix + busInfo;
 }
 
+std::string MakeCameraIdentity(const std::string& busInfo, const std::optional<UsbIdentity>& usb) {
+    std::string identity = MakeDevicePath(busInfo, usb);
+    if (usb && !usb->serial.empty()) identity += "#sn_" + usb->serial;
+    // A backslash would split the key; control characters would break the file's lines.
+    for (char& c : identity)
+        if (c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
+    return identity;
+}
+
+std::string CameraIdentityOf(IDeviceSystem& system, const std::string& node, IDeviceNode& opened) {
+    v4l2_capability cap{};
+    if (int error = opened.QueryCap(cap)) {
+        sys::DebugTraceF("v4l2 %s: VIDIOC_QUERYCAP failed: %s", node.c_str(),
+                         sys::ErrnoText(error).c_str());
+        return {};
+    }
+    std::string busInfo = FixedText(cap.bus_info, sizeof(cap.bus_info));
+    return MakeCameraIdentity(busInfo.empty() ? node : busInfo, system.UsbIdentityOf(node));
+}
+
 std::vector<CameraInfo> EnumerateCameras(IDeviceSystem& system) {
     std::vector<CameraInfo> cameras;
     for (const auto& node : system.ListVideoNodes()) {

@@ -160,6 +160,14 @@ std::optional<unsigned> ReadHexFile(const std::string& path) {
     return static_cast<unsigned>(value);
 }
 
+// The first line of a sysfs text attribute; empty when it cannot be read.
+std::string ReadLineFile(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
 bool FileExists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
 }
@@ -220,7 +228,8 @@ public:
         auto vendor = ReadHexFile(usbFolder + "/idVendor");
         auto product = ReadHexFile(usbFolder + "/idProduct");
         if (!vendor || !product) return std::nullopt;
-        UsbIdentity identity{static_cast<uint16_t>(*vendor), static_cast<uint16_t>(*product), 0};
+        UsbIdentity identity{static_cast<uint16_t>(*vendor), static_cast<uint16_t>(*product), 0,
+                             ReadLineFile(usbFolder + "/serial")};
         // The node's own folder is the USB interface that carries bInterfaceNumber.
         std::string interfaceFolder =
             RealPath("/sys/class/video4linux/" + BaseName(node) + "/device");

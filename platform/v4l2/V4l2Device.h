@@ -60,6 +60,7 @@ struct UsbIdentity {
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     uint8_t interfaceNumber = 0;
+    std::string serial;  // empty when the device reports none
 };
 
 // The machine's video nodes.
@@ -71,7 +72,8 @@ public:
     virtual std::vector<std::string> ListVideoNodes() = 0;
     // Opens a node for streaming; 0 or errno.
     virtual int Open(const std::string& node, std::unique_ptr<IDeviceNode>& opened) = 0;
-    // USB vendor, product and interface of the node's device; nothing for other buses.
+    // USB vendor, product, interface and serial number of the node's device; nothing for
+    // other buses.
     virtual std::optional<UsbIdentity> UsbIdentityOf(const std::string& node) = 0;
     // Opens the input device of the same USB device that reports KEY_CAMERA; ENOENT when
     // the camera has no snapshot button.

@@ -142,7 +142,7 @@ protected:
         camera.node = "/dev/video0";
         camera.card = "Recorded Camera";
         camera.busInfo = "usb-0000:00:14.0-1";
-        camera.usb = v4l2::UsbIdentity{0x0c45, 0x6340, 0};
+        camera.usb = v4l2::UsbIdentity{0x0c45, 0x6340, 0, ""};
         camera.formats = {{V4L2_PIX_FMT_YUYV, std::move(sizes)}};
         camera.busyError = busyError;
         system_ = std::make_unique<v4l2::testing::FakeDeviceSystem>(

@@ -117,9 +117,13 @@ TEST_F(PreviewWindowTest, FramesAreDrawnTheRightWayUp) {
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QPushButton>
+#include <QSlider>
 #include <QSpinBox>
 
+#include "Skelvane/capture/CameraSettings.h"
 #include "Skelvane/capture/DevicePropertiesDialog.h"
+#include "Skelvane/settings/LocalizableString.h"
 #include "platform/v4l2/CameraFilter.h"
 
 namespace {
@@ -136,14 +140,19 @@ public:
         brightness.name = "Brightness";
         brightness.maximum = 255;
         brightness.step = 1;
+        brightness.defaultValue = 128;
         v4l2::ControlInfo automatic = brightness;
         automatic.id = V4L2_CID_AUTO_WHITE_BALANCE;
         automatic.type = V4L2_CTRL_TYPE_BOOLEAN;
         automatic.name = "White Balance, Automatic";
+        automatic.maximum = 1;
+        automatic.defaultValue = 1;
         v4l2::ControlInfo powerLine = brightness;
         powerLine.id = V4L2_CID_POWER_LINE_FREQUENCY;
         powerLine.type = V4L2_CTRL_TYPE_MENU;
         powerLine.name = "Power Line Frequency";
+        powerLine.maximum = 2;
+        powerLine.defaultValue = 2;
         powerLine.menu = {{0, "Disabled"}, {1, "50 Hz"}, {2, "60 Hz"}};
         *controls = {brightness, automatic, powerLine};
         return S_OK;
@@ -154,6 +163,10 @@ public:
     }
     HRESULT SetValue(uint32_t id, int32_t value) override {
         values[id] = value;
+        return S_OK;
+    }
+    HRESULT GetIdentity(std::string* identity) override {
+        *identity = "usb#vid_0c45&pid_6340&mi_00#usb-0000:00:14.0-1";
         return S_OK;
     }
     std::map<uint32_t, int32_t> values{{V4L2_CID_BRIGHTNESS, 128},
@@ -185,6 +198,47 @@ TEST_F(PreviewWindowTest, PropertyDialogShowsAndChangesTheControls) {
             EXPECT_FALSE(widget->accessibleName().isEmpty());
         }
     }
+}
+
+// Changes are remembered for the camera when the dialog closes, however it closes; "Camera
+// defaults" puts every control back and forgets them.
+TEST_F(PreviewWindowTest, PropertyDialogRemembersChangesAndCameraDefaultsForgetsThem) {
+    FakeControls controls;
+    std::string identity;
+    controls.GetIdentity(&identity);
+    {
+        CDevicePropertiesDialog dialog(&controls);
+        dialog.findChild<QSpinBox*>()->setValue(200);
+        auto* powerLine = dialog.findChild<QComboBox*>();
+        powerLine->setCurrentIndex(0);
+        emit powerLine->activated(0);
+        EXPECT_EQ(controls.values[V4L2_CID_POWER_LINE_FREQUENCY], 0);
+        EXPECT_TRUE(ReadRememberedControls(identity).empty());
+        dialog.reject();  // Escape
+    }
+    EXPECT_EQ(ReadRememberedControls(identity),
+              (ControlValues{{V4L2_CID_BRIGHTNESS, 200}, {V4L2_CID_POWER_LINE_FREQUENCY, 0}}));
+
+    CDevicePropertiesDialog dialog(&controls);
+    auto* brightness = dialog.findChild<QSpinBox*>();
+    EXPECT_EQ(brightness->value(), 200);
+    QPushButton* defaults = nullptr;
+    for (auto* button : dialog.findChildren<QPushButton*>())
+        if (button->accessibleName() == QString::fromStdString(GetLocalizedString(
+                                            "ui_property_btn_camera_defaults", "Camera defaults")))
+            defaults = button;
+    ASSERT_NE(defaults, nullptr);
+    defaults->click();
+    EXPECT_EQ(controls.values, (std::map<uint32_t, int32_t>{{V4L2_CID_BRIGHTNESS, 128},
+                                                            {V4L2_CID_AUTO_WHITE_BALANCE, 1},
+                                                            {V4L2_CID_POWER_LINE_FREQUENCY, 2}}));
+    EXPECT_EQ(brightness->value(), 128);
+    EXPECT_EQ(dialog.findChild<QSlider*>()->value(), 128);
+    EXPECT_TRUE(dialog.findChild<QCheckBox*>()->isChecked());
+    EXPECT_EQ(dialog.findChild<QComboBox*>()->currentText(), "60 Hz");
+    EXPECT_TRUE(ReadRememberedControls(identity).empty());
+    dialog.accept();
+    EXPECT_TRUE(ReadRememberedControls(identity).empty());
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ inline v4l2::testing::FakeCamera Camera(const std::string& node, const std::stri
     camera.node = node;
     camera.card = card;
     camera.busInfo = busInfo;
-    camera.usb = v4l2::UsbIdentity{vendor, 0x6340, 0};
+    camera.usb = v4l2::UsbIdentity{vendor, 0x6340, 0, ""};
     camera.formats = {{V4L2_PIX_FMT_YUYV, {{320, 240, 30}, {640, 480, 30}}}};
     return camera;
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <map>
+#include <optional>
 
 #include "platform/v4l2/CameraList.h"
 #include "platform/v4l2/CameraModes.h"
@@ -56,7 +58,7 @@ TEST(CameraList, OrderAndPathsDoNotDependOnNodeNumbers) {
                           "H264 Only",
                           "usb-0000:00:14.0-9",
                           V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING,
-                          UsbIdentity{1, 2, 0},
+                          UsbIdentity{1, 2, 0, ""},
                           {{V4L2_PIX_FMT_H264, {{1920, 1080, 30}}}},
                           {}});
     FakeDeviceSystem first(cameras), second(renumbered);
@@ -89,6 +91,43 @@ TEST(CameraList, LeavesOutTheWirelessCamerasLoopbackDevice) {
         EXPECT_EQ(EnumerateCameras(system).size(), c.listed ? 1u : 0u)
             << c.card << " / " << c.driver;
     }
+}
+
+// The identity that camera settings are remembered under: the bus path always, the serial
+// number where the device has one, else vendor and product; never the node.
+TEST(CameraIdentity, FollowsBusPathAndSerialNotTheNode) {
+    struct Case {
+        const char* busInfo;
+        std::optional<UsbIdentity> usb;
+        const char* identity;
+    };
+    const Case cases[] = {
+        {"usb-0000:00:14.0-2", UsbIdentity{0x046d, 0x082d, 0, "5C3E1A0F"},
+         "usb#vid_046d&pid_082d&mi_00#usb-0000:00:14.0-2#sn_5C3E1A0F"},
+        {"usb-0000:00:14.0-2", UsbIdentity{0x046d, 0x082d, 0, "7D21B9E4"},
+         "usb#vid_046d&pid_082d&mi_00#usb-0000:00:14.0-2#sn_7D21B9E4"},
+        {"usb-0000:00:14.0-1", UsbIdentity{0x0c45, 0x6340, 0, ""},
+         "usb#vid_0c45&pid_6340&mi_00#usb-0000:00:14.0-1"},
+        {"platform:vivid-000", std::nullopt, "v4l2#platform:vivid-000"},
+        // A serial number is the device's own text: it must not split the settings key or
+        // break the settings file's lines.
+        {"usb-0000:00:14.0-3", UsbIdentity{0x1e4e, 0x0102, 2, "A\\B\nC"},
+         "usb#vid_1e4e&pid_0102&mi_02#usb-0000:00:14.0-3#sn_A_B_C"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(MakeCameraIdentity(c.busInfo, c.usb), c.identity);
+
+    // After a replug the webcam is /dev/video17 and the vivid camera took /dev/video0.
+    auto cameras = FakeDeviceSystem::StandardCameras();
+    auto renumbered = cameras;
+    const std::map<std::string, std::string> moves = {{"/dev/video0", "/dev/video17"},
+                                                      {"/dev/video6", "/dev/video0"}};
+    for (auto& camera : renumbered)
+        if (auto move = moves.find(camera.node); move != moves.end()) camera.node = move->second;
+    FakeDeviceSystem before(cameras), after(renumbered);
+    EXPECT_EQ(CameraIdentityOf(before, "/dev/video0", *OpenNode(before, "/dev/video0")),
+              CameraIdentityOf(after, "/dev/video17", *OpenNode(after, "/dev/video17")));
+    EXPECT_EQ(CameraIdentityOf(after, "/dev/video0", *OpenNode(after, "/dev/video0")),
+              "v4l2#platform:vivid-000");
 }
 
 TEST(CameraList, SharedBusPathsStayDistinct) {

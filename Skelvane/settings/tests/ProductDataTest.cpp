@@ -37,6 +37,7 @@ const std::pair<const char*, const char*> kKeys[] = {
     {"ui_prompt_doing_preview", "%s"},
     {"ui_prompt_doing_recording", "%s"},
     {"ui_prompt_doing_taking_a_shot", "%s"},
+    {"ui_property_btn_camera_defaults", ""},
     {"ui_prompt_doing_timed_shot", "%s%d%d"},
     {"ui_prompt_in_about_btn", ""},
     {"ui_prompt_in_exit_btn", ""},

@@ -108,6 +108,11 @@ std::string SaveFileFailure(const std::string& path, int error) {
 
 }  // namespace
 
+std::string NoPictureText() {
+    return GetLocalizedString("ui_alert_timelapse_no_picture",
+                              "There is no picture to make a movie of");
+}
+
 std::vector<std::string> TimeLapsePictures(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code error;
@@ -141,9 +146,7 @@ CTimeLapseBuilder::Outcome CTimeLapseBuilder::Run() {
         done_.fetch_add(1, std::memory_order_relaxed);
     }
     if (cancel_.load(std::memory_order_relaxed)) return Finish(kCancelled);
-    if (writer->FramesWritten() == 0)
-        return Fail(GetLocalizedString("ui_alert_timelapse_no_picture",
-                                       "There is no picture to make a movie of"));
+    if (writer->FramesWritten() == 0) return Fail(NoPictureText());
     if (!writer->Finish()) return Fail(writer->ErrorText());
     for (int attempt = 0; attempt < kNamingAttempts; ++attempt) {
         std::string path;

@@ -15,6 +15,9 @@ inline constexpr uint32_t kDefaultTimeLapseRate = 24;
 // end in ".jpg", in byte order of their names, as the media strip lists them.
 std::vector<std::string> TimeLapsePictures(const std::string& folder);
 
+// The box for a folder without a picture to make a movie of.
+std::string NoPictureText();
+
 class CTimeLapseBuilder {
 public:
     enum Outcome : int { kRunning, kMade, kCancelled, kFailed };

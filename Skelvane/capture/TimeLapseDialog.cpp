@@ -59,7 +59,8 @@ CTimeLapseDialog::CTimeLapseDialog(QWidget* parent, const std::string& folder,
         rate_->addItem(QString::number(rate), rate);
         if (rate == kDefaultTimeLapseRate) rate_->setCurrentIndex(rate_->count() - 1);
     }
-    Name(rate_, "timeLapseRate", rateLabel_->text());
+    // Named by its label through the buddy; its own name stays the rate shown.
+    rate_->setObjectName("timeLapseRate");
     rateLabel_->setBuddy(rate_);
     Name(progress_, "timeLapseProgress", title);
     Name(count_, "timeLapseCount", QString());
@@ -86,7 +87,10 @@ CTimeLapseDialog::CTimeLapseDialog(QWidget* parent, const std::string& folder,
     layout->addWidget(count_);
     layout->addWidget(timeLeft_);
     layout->addLayout(buttons);
-    setMinimumWidth(360);
+    // The dialog follows its contents: the progress rows appear at the start, and the
+    // folder's name may wrap.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    summary_->setMinimumWidth(360);
 
     connect(start_, &QPushButton::clicked, this, [this] { Start(); });
     connect(cancel_, &QPushButton::clicked, this, [this] { reject(); });

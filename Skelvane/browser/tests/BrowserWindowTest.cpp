@@ -408,6 +408,7 @@ TEST_F(BrowserWindowTest, FolderMenuOffersAMovieOnTimedShotFoldersOnly) {
     };
     for (const char* kind : {"Single Shots", "Timed Shots"})
         fs::create_directories(MediaRoot() / kind / "20261209" / "000");
+    fs::create_directories(MediaRoot() / "Movies");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.item.join("/").toStdString());
         ChangeSettings([&](CSettingParam& param) { param.autocreatingfolder = c.dated; });

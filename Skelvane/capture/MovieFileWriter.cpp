@@ -176,7 +176,7 @@ HRESULT CMovieFileWriter::PrepareFirstFrame(int32_t width, int32_t height) {
     fileDescriptor = stills
                          ? ::open(fileName.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644)
                          : ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fileDescriptor < 0) return Fail(SaveFileFailure(errno));
+    if (fileDescriptor < 0) return Fail(SaveFileFailureText(fileName, errno));
     fileCreated = !stills;
     AVFormatContext* format = nullptr;
     avformat_alloc_output_context2(&format, nullptr, "avi", fileName.c_str());
@@ -187,7 +187,7 @@ HRESULT CMovieFileWriter::PrepareFirstFrame(int32_t width, int32_t height) {
                                         WriteToFile, SeekInFile));
         if (!fileIo) av_free(ioBuffer);
     }
-    if (!aviFile || !fileIo) return Fail(SaveFileFailure(ENOMEM));
+    if (!aviFile || !fileIo) return Fail(SaveFileFailureText(fileName, ENOMEM));
     aviFile->pb = fileIo.get();
     aviFile->flags |= AVFMT_FLAG_CUSTOM_IO;
 
@@ -285,9 +285,8 @@ bool CMovieFileWriter::DrainEncoder() {
     return true;
 }
 
-std::string CMovieFileWriter::SaveFileFailure(int error) const {
-    return FormatWithText(GetLocalizedString("ui_alert_savefile", "Save file %s failure"),
-                          fileName) +
+std::string SaveFileFailureText(const std::string& path, int error) {
+    return FormatWithText(GetLocalizedString("ui_alert_savefile", "Save file %s failure"), path) +
            sys::ErrnoText(error);
 }
 

@@ -31,6 +31,10 @@ using ScreenSizeSource = std::function<ScreenSize()>;
 ScreenSizeSource SetScreenSizeSource(ScreenSizeSource source);
 ScreenSize CurrentScreenSize();
 
+// The box for a movie file that cannot be stored: the localized "Save file %s failure" with
+// the path, then the system's text for `error`.
+std::string SaveFileFailureText(const std::string& path, int error);
+
 // Byte offset of the first stream header's rate field in the AVI files written here.
 inline constexpr long kAviStreamRateOffset = 132;
 inline constexpr uint32_t kNominalMovieRate = 12;
@@ -101,8 +105,6 @@ private:
     HRESULT WriteFrame(const imaging::BgrImageView& frame);
     // Hands the encoder's packets to the file; false when the file refused one.
     bool DrainEncoder();
-    // The localized "Save file %s failure" with the path, then the system's text.
-    std::string SaveFileFailure(int error) const;
     HRESULT Fail(const std::string& text);
     // Writes the end of the file (index and counts) when its header is out and it took every
     // byte so far; false when that failed.

@@ -13,7 +13,6 @@
 
 #include "Skelvane/capture/MovieFileWriter.h"
 #include "Skelvane/capture/SavingLocation.h"
-#include "Skelvane/capture/TextFormat.h"
 #include "Skelvane/settings/LocalizableString.h"
 #include "platform/imaging/Imaging.h"
 #include "platform/sys/Sys.h"
@@ -100,12 +99,6 @@ bool IsPictureName(const std::string& name) {
            name.compare(name.size() - length, length, kPictureExtension) == 0;
 }
 
-// The writer's box for a file that cannot be stored.
-std::string SaveFileFailure(const std::string& path, int error) {
-    return FormatWithText(GetLocalizedString("ui_alert_savefile", "Save file %s failure"), path) +
-           sys::ErrnoText(error);
-}
-
 }  // namespace
 
 std::string NoPictureText() {
@@ -156,9 +149,9 @@ CTimeLapseBuilder::Outcome CTimeLapseBuilder::Run() {
             moviePath_ = path;
             return Finish(kMade);
         }
-        if (errno != EEXIST) return Fail(SaveFileFailure(path, errno));
+        if (errno != EEXIST) return Fail(SaveFileFailureText(path, errno));
     }
-    return Fail(SaveFileFailure(moviesFolder_, EEXIST));
+    return Fail(SaveFileFailureText(moviesFolder_, EEXIST));
 }
 
 CTimeLapseBuilder::Outcome CTimeLapseBuilder::Fail(const std::string& text) {

@@ -215,7 +215,8 @@ QMenu* CResourceWindow::CreateFolderMenu(QTreeWidgetItem* item) {
     const QString text = LocalizedText("ui_menu_make_movie", "Make a movie");
     QAction* makeMovie = menu->addAction(text);
     makeMovie->setObjectName("makeMovie");
-    // Once the menu has closed: the movie's dialog runs a loop of its own.
+    // Once the menu has closed: what the handler shows (a box, a dialog) is not opened from
+    // within the menu's own loop.
     connect(makeMovie, &QAction::triggered, this, [this, folder] {
         QTimer::singleShot(0, this, [this, folder] { makeMovie_(folder); });
     });

@@ -7,7 +7,6 @@
 #include "Skelvane/capture/TextFormat.h"
 #include "Skelvane/settings/LocalizableString.h"
 #include "Skelvane/settings/LocalizedText.h"
-#include "Skelvane/widgets/ModalRun.h"
 #include "platform/sys/Sys.h"
 
 namespace {
@@ -101,10 +100,6 @@ CTimeLapseDialog::CTimeLapseDialog(QWidget* parent, const std::string& folder,
 CTimeLapseDialog::~CTimeLapseDialog() {
     if (builder_) builder_->Cancel();
     if (worker_.joinable()) worker_.join();
-}
-
-int CTimeLapseDialog::RunModal() {
-    return RunWindowModal(*this);
 }
 
 uint32_t CTimeLapseDialog::Rate() const {

@@ -27,11 +27,10 @@ public:
     // dialog opened are in it.
     CTimeLapseDialog(QWidget* parent, const std::string& folder, PictureList listPictures,
                      std::string moviesFolder, std::function<void(const std::string&)> reveal);
-    // A movie still being made is cancelled, and its thread waited for.
+    // Ends Accepted once the movie is stored. A movie still being made when the dialog goes
+    // is cancelled, and its thread waited for.
     ~CTimeLapseDialog() override;
 
-    // Runs modal to the window; Accepted once the movie is stored.
-    int RunModal();
     // The rate picked, in pictures a second.
     uint32_t Rate() const;
     QPushButton* StartButton() const { return start_; }

@@ -588,10 +588,14 @@ void CMainViewerDlg::MakeMovie(const std::string& folder,
         sys::WarningBox(NoPictureText());
         return;
     }
-    CTimeLapseDialog dialog(this, folder, std::move(listPictures),
-                            CSettingParamManage::Instance()->GetCurrent().GetMoviesFolder(),
-                            [this](const std::string& movie) { RevealFile(movie); });
-    dialog.RunModal();
+    // Modal to the window without holding up the caller: a run's end offers it from the
+    // stop command and the window event alike.
+    auto* dialog =
+        new CTimeLapseDialog(this, folder, std::move(listPictures),
+                             CSettingParamManage::Instance()->GetCurrent().GetMoviesFolder(),
+                             [this](const std::string& movie) { RevealFile(movie); });
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 void CMainViewerDlg::OfferRunMovie() {

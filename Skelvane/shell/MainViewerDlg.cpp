@@ -577,13 +577,14 @@ bool CMainViewerDlg::CaptureBusy() const {
 
 void CMainViewerDlg::MakeMovie(const std::string& folder,
                                std::function<std::vector<std::string>()> listPictures) {
-    if (!CheckMediaFolder()) return;
     struct stat info {};
-    // The folder's box, as for a media folder that cannot be made.
+    // The folder's box, as for a media folder that cannot be made. Asked before the media
+    // folders are checked, which would make a kind folder that went again, empty.
     if (::stat(folder.c_str(), &info) != 0) {
         sys::WarningBox(folder + sys::ErrnoText(errno));
         return;
     }
+    if (!CheckMediaFolder()) return;
     if (listPictures().empty()) {
         sys::WarningBox(NoPictureText());
         return;

@@ -1,5 +1,6 @@
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <algorithm>
 
@@ -159,6 +160,34 @@ TEST_F(ViewerDevicesTest, TheEndOfARunOffersAMovieOfItsPictures) {
                window->RecentPane()->Tree()->currentItem()->text(0) == "Movies";
     }));
     EXPECT_TRUE(boxes_->Texts().empty());
+}
+
+// The tree's "Make a movie" on a folder that has gone since the tree listed it, and on one
+// without a picture: a box each, no dialog.
+TEST_F(ViewerDevicesTest, MakeAMovieOfAFolderGoneOrEmptyShowsItsBox) {
+    auto window = PreviewingWindow();
+    const fs::path timedShots = MediaRoot() / "Timed Shots";
+    ASSERT_TRUE(fs::is_directory(timedShots));
+    const std::string gone = sys::ErrnoText(ENOENT);
+    const struct {
+        bool removed;
+        std::string box;
+    } cases[] = {{false, "There is no picture to make a movie of"},
+                 {true, timedShots.string() + gone}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.box);
+        if (c.removed) fs::remove_all(timedShots);
+        QTreeWidgetItem* top = window->RecentPane()->Tree()->topLevelItem(0);
+        QTreeWidgetItem* item = CResourceWindow::FindChildItem(top, "Timed Shots");
+        ASSERT_NE(item, nullptr);
+        const std::unique_ptr<QMenu> menu(window->RecentPane()->CreateFolderMenu(item));
+        ASSERT_EQ(menu->actions().size(), 1);
+        const size_t before = boxes_->Texts().size();
+        menu->actions()[0]->trigger();
+        ASSERT_TRUE(WaitUntil([&] { return boxes_->Texts().size() > before; }));
+        EXPECT_EQ(boxes_->Texts().back(), c.box);
+        EXPECT_EQ(window->findChild<CTimeLapseDialog*>(), nullptr);
+    }
 }
 
 TEST_F(ViewerDevicesTest, RecordingRunsAtTheMovieSizeAndRestoresTheCaptureSize) {

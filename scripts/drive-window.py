@@ -10,6 +10,7 @@ Usage: drive-window.py STEP [STEP ...]; each step waits up to 20 s for what it n
   selected=NAME       waits until the element named NAME shows and is selected
   last=NAME           waits until the element named NAME shows as the last item of its list
   dblclick=NAME       double-clicks the middle of the element named NAME with the mouse
+  rightclick=NAME     clicks the middle of the element named NAME with the right button
   type=NAME:TEXT      replaces the text of the field named NAME by TEXT
   key=KEY             types one key (Up, Down, Return, Escape, space) where the focus is
   remove=PATH         deletes the file PATH, as a user would with rm
@@ -149,10 +150,10 @@ def last_of_list(node):
         return False
 
 
-def double_click(name):
+def click(name, event):
     node = eventually(f"'{name}' to show", lambda: find(name))
     box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-    Atspi.generate_mouse_event(box.x + box.width // 2, box.y + box.height // 2, "b1d")
+    Atspi.generate_mouse_event(box.x + box.width // 2, box.y + box.height // 2, event)
 
 
 def press_key(keysym):
@@ -200,7 +201,9 @@ def main(steps):
         elif verb == "last":
             eventually(f"'{argument}' to be the last item", lambda: find(argument, last_of_list))
         elif verb == "dblclick":
-            double_click(argument)
+            click(argument, "b1d")
+        elif verb == "rightclick":
+            click(argument, "b3c")
         elif verb == "type":
             name, _, text = argument.partition(":")
             field = eventually(f"'{name}' to show", lambda: find(name))

@@ -5,8 +5,10 @@
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "Skelvane/browser/FileUrl.h"
@@ -83,6 +85,9 @@ CResourceWindow::CResourceWindow(QWidget* parent, std::function<bool()> captureB
     tree_->setHeaderHidden(true);
     tree_->setColumnCount(1);
     connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { OnSelectFolder(); });
+    tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tree_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& position) { ShowFolderMenu(position); });
     moreResources_->setObjectName(QString("button%1").arg(kMoreResourcesId));
     moreResources_->setAutoDefault(false);
     SetMoreResourcesText(LocalizedText("ui_view_btn_more_resources", "更多..."));
@@ -177,12 +182,54 @@ void CResourceWindow::OnSelectFolder() {
     if (CResourcesBrowserDlg* dialog = ListDialog()) dialog->Model().SwitchFolder(path, false);
 }
 
-std::string CResourceWindow::SelectedFolderPath() const {
+std::string CResourceWindow::FolderPathOf(const QTreeWidgetItem* item) {
     std::string below;
-    for (const QTreeWidgetItem* item = tree_->currentItem();
-         item != nullptr && item->parent() != nullptr; item = item->parent())
+    for (; item != nullptr && item->parent() != nullptr; item = item->parent())
         below = "/" + ItemName(item) + below;
     return CurrentSettings().GetMediaRoot() + below;
+}
+
+std::string CResourceWindow::SelectedFolderPath() const {
+    return FolderPathOf(tree_->currentItem());
+}
+
+std::string CResourceWindow::TimedShotFolderOf(const QTreeWidgetItem* item) {
+    // Below the top item: the kind folder, and in the dated layout its date and run folders.
+    int depth = 0;
+    const QTreeWidgetItem* kind = item;
+    for (; kind != nullptr && kind->parent() != nullptr && kind->parent()->parent() != nullptr;
+         kind = kind->parent())
+        ++depth;
+    if (kind == nullptr || kind->parent() == nullptr) return {};
+    if (depth != (DatedLayout() ? kDatedLevels - 1 : 0)) return {};
+    return FolderPathOf(kind) == CurrentSettings().GetTimedShotsFolder() ? FolderPathOf(item)
+                                                                         : std::string();
+}
+
+QMenu* CResourceWindow::CreateFolderMenu(QTreeWidgetItem* item) {
+    const std::string folder = TimedShotFolderOf(item);
+    auto* menu = new QMenu(tree_);
+    menu->setObjectName("folderMenu");
+    menu->setAccessibleName("Folder menu");
+    if (folder.empty() || !makeMovie_) return menu;
+    const QString text = LocalizedText("ui_menu_make_movie", "Make a movie");
+    QAction* makeMovie = menu->addAction(text);
+    makeMovie->setObjectName("makeMovie");
+    // Once the menu has closed: what the handler shows (a box, a dialog) is not opened from
+    // within the menu's own loop.
+    connect(makeMovie, &QAction::triggered, this, [this, folder] {
+        QTimer::singleShot(0, this, [this, folder] { makeMovie_(folder); });
+    });
+    return menu;
+}
+
+void CResourceWindow::ShowFolderMenu(const QPoint& position) {
+    // The menu key opens the menu of the current item wherever the pointer is.
+    QTreeWidgetItem* item = tree_->itemAt(position);
+    if (item == nullptr) item = tree_->currentItem();
+    std::unique_ptr<QMenu> menu(CreateFolderMenu(item));
+    if (menu->isEmpty()) return;
+    menu->exec(tree_->viewport()->mapToGlobal(position));
 }
 
 bool CResourceWindow::ExploreSelected() {

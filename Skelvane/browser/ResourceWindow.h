@@ -2,6 +2,7 @@
 // media list (bottom) that hosts the thumbnail strip of the folder chosen in the tree.
 #pragma once
 
+#include <QMenu>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QWidget>
@@ -50,6 +51,18 @@ public:
     bool ExploreSelected();
     // The folder ExploreSelected opens.
     std::string SelectedFolderPath() const;
+    // The folder of `item`: the media root for the top item.
+    static std::string FolderPathOf(const QTreeWidgetItem* item);
+    // The folder of `item` when it holds a timed-shot run: a run folder of the dated layout,
+    // the timed-shot folder of the flat one; empty for any other item.
+    static std::string TimedShotFolderOf(const QTreeWidgetItem* item);
+    // Called with the folder when "Make a movie" is chosen in the tree's menu, which offers
+    // it on timed-shot folders only.
+    void SetMakeMovieHandler(std::function<void(const std::string&)> handler) {
+        makeMovie_ = std::move(handler);
+    }
+    // The tree's menu for `item` (empty when it offers nothing), as the right button opens it.
+    QMenu* CreateFolderMenu(QTreeWidgetItem* item);
 
     // mediaRoot, then "/" + each of a, b, c that is not empty.
     static std::string BuildFolderPath(const std::string& a, const std::string& b,
@@ -70,6 +83,7 @@ private slots:
 
 private:
     void OnSelectFolder();
+    void ShowFolderMenu(const QPoint& position);
     // Items for the sub-folders of `folder`, and in the dated layout for theirs, down to the
     // run folders `levels` below it.
     void AddSubfolders(const std::string& folder, QTreeWidgetItem* item, int levels);
@@ -80,4 +94,5 @@ private:
     CResourceBrowserView* listPane = nullptr;
     std::string rootPath;
     std::function<bool()> captureBusy_;
+    std::function<void(const std::string&)> makeMovie_;
 };

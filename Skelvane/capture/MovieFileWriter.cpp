@@ -30,7 +30,7 @@ constexpr int32_t kMaxDroppedFrames = 3;
 // visible blocking, and a fixed quantiser needs no rate control on the streaming thread.
 constexpr int kQuantizer = 3;
 constexpr int kFileIoBufferSize = 64 * 1024;
-constexpr AVRational kNominalTimeBase{1, static_cast<int>(kNominalMovieRate)};
+constexpr char kWriteFailure[] = "Unable to Write Video Stream to the output Movie File";
 // The encoder stamps each picture with its capture time in milliseconds. Stamped at the
 // nominal rate instead, the pictures would claim 12 frames per second after the header
 // was given the achieved rate, and players would drop or repeat frames.
@@ -118,6 +118,14 @@ void CMovieFileWriter::AvDeleter::operator()(uint8_t* bytes) const {
 
 CMovieFileWriter::CMovieFileWriter(const std::string& path) : fileName(path) {}
 
+std::unique_ptr<CMovieFileWriter> CMovieFileWriter::ForStills(const std::string& folder,
+                                                              uint32_t rate) {
+    std::unique_ptr<CMovieFileWriter> writer(new CMovieFileWriter(folder));
+    writer->stills = true;
+    if (rate > 0) writer->rate = rate;
+    return writer;
+}
+
 CMovieFileWriter::~CMovieFileWriter() {
     Close();
 }
@@ -125,12 +133,18 @@ CMovieFileWriter::~CMovieFileWriter() {
 HRESULT CMovieFileWriter::AppendFrame(int32_t width, int32_t height, const uint8_t* data,
                                       int32_t bitsPerPixel) {
     if (state == kFailed) return E_FAIL;
-    if (data == nullptr || width <= 0 || height <= 0 || bitsPerPixel != 24) return E_INVALIDARG;
+    if (bitsPerPixel != 24) return E_INVALIDARG;
+    return AppendPicture({data, width, height, static_cast<int>(FrameRowStride(width)), true});
+}
+
+HRESULT CMovieFileWriter::AppendPicture(const imaging::BgrImageView& frame) {
+    if (state == kFailed) return E_FAIL;
+    if (frame.pixels == nullptr || frame.width <= 0 || frame.height <= 0) return E_INVALIDARG;
     if (state == kWaitingForFirstFrame) {
-        if (FAILED(PrepareFirstFrame(width, height))) return E_FAIL;
+        if (FAILED(PrepareFirstFrame(frame.width, frame.height))) return E_FAIL;
         state = kWriting;
     }
-    return WriteFrame(width, height, data);
+    return WriteFrame(frame);
 }
 
 HRESULT CMovieFileWriter::RecordFrame(int32_t width, int32_t height, const uint8_t* data) {
@@ -157,10 +171,13 @@ HRESULT CMovieFileWriter::PrepareFirstFrame(int32_t width, int32_t height) {
         frameBuffer.reset(static_cast<uint8_t*>(av_mallocz(static_cast<size_t>(bufferBytes))));
     if (!frameBuffer) return Fail("Unable to Allocate Memory on Heap");
 
-    // Created exclusively: a recording never writes over a file that is already there.
-    fileDescriptor = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fileDescriptor < 0) return Fail(SaveFileFailure(errno));
-    fileCreated = true;
+    // Created exclusively: a recording never writes over a file that is already there. A
+    // movie of stills is unnamed until Publish.
+    fileDescriptor = stills
+                         ? ::open(fileName.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644)
+                         : ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fileDescriptor < 0) return Fail(SaveFileFailureText(fileName, errno));
+    fileCreated = !stills;
     AVFormatContext* format = nullptr;
     avformat_alloc_output_context2(&format, nullptr, "avi", fileName.c_str());
     aviFile.reset(format);
@@ -170,15 +187,16 @@ HRESULT CMovieFileWriter::PrepareFirstFrame(int32_t width, int32_t height) {
                                         WriteToFile, SeekInFile));
         if (!fileIo) av_free(ioBuffer);
     }
-    if (!aviFile || !fileIo) return Fail(SaveFileFailure(ENOMEM));
+    if (!aviFile || !fileIo) return Fail(SaveFileFailureText(fileName, ENOMEM));
     aviFile->pb = fileIo.get();
     aviFile->flags |= AVFMT_FLAG_CUSTOM_IO;
 
     AVStream* stream = avformat_new_stream(aviFile.get(), nullptr);
     if (stream == nullptr || av_dict_set(&stream->metadata, "title", "Video Stream", 0) < 0)
         return Fail("Unable to Create Video Stream in the Movie File");
-    stream->time_base = kNominalTimeBase;
-    stream->avg_frame_rate = av_inv_q(kNominalTimeBase);
+    const AVRational movieTimeBase{1, static_cast<int>(rate)};
+    stream->time_base = movieTimeBase;
+    stream->avg_frame_rate = av_inv_q(movieTimeBase);
 
     const AVCodec* mpeg4 = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
     if (mpeg4 != nullptr) encoder.reset(avcodec_alloc_context3(mpeg4));
@@ -187,7 +205,7 @@ HRESULT CMovieFileWriter::PrepareFirstFrame(int32_t width, int32_t height) {
         encoder->width = width;
         encoder->height = height;
         encoder->pix_fmt = AV_PIX_FMT_YUV420P;
-        encoder->time_base = kCaptureClock;
+        encoder->time_base = stills ? movieTimeBase : kCaptureClock;
         encoder->gop_size = 1;  // every frame a key frame
         encoder->max_b_frames = 0;
         encoder->flags |= AV_CODEC_FLAG_QSCALE;
@@ -217,22 +235,26 @@ HRESULT CMovieFileWriter::PrepareFirstFrame(int32_t width, int32_t height) {
     return S_OK;
 }
 
-HRESULT CMovieFileWriter::WriteFrame(int32_t width, int32_t height, const uint8_t* data) {
+HRESULT CMovieFileWriter::WriteFrame(const imaging::BgrImageView& frame) {
     // A frame of another size than the first is scaled to the movie's size.
-    converter.reset(sws_getCachedContext(converter.release(), width, height, AV_PIX_FMT_BGR24,
-                                         picture->width, picture->height, AV_PIX_FMT_YUV420P,
-                                         SWS_BICUBIC, nullptr, nullptr, nullptr));
+    converter.reset(sws_getCachedContext(
+        converter.release(), frame.width, frame.height, AV_PIX_FMT_BGR24, picture->width,
+        picture->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
     ++framesWritten;
-    if (!converter) return Fail("Unable to Write Video Stream to the output Movie File");
-    // Rows come bottom first: start at the last one and step backwards, so the movie is upright.
-    const int64_t stride = FrameRowStride(width);
-    const uint8_t* const source[] = {data + stride * (height - 1)};
-    const int sourceStride[] = {static_cast<int>(-stride)};
-    sws_scale(converter.get(), source, sourceStride, 0, height, picture->data, picture->linesize);
-    picture->pts = std::max(lastPictureTime + 1, sys::ProcessClockMs() - startTime);
+    if (!converter) return Fail(kWriteFailure);
+    // Rows that come bottom first are read from the last one backwards, so the movie is upright.
+    const int64_t stride = frame.rowStride;
+    const uint8_t* const source[] = {frame.bottomUp ? frame.pixels + stride * (frame.height - 1)
+                                                    : frame.pixels};
+    const int sourceStride[] = {static_cast<int>(frame.bottomUp ? -stride : stride)};
+    sws_scale(converter.get(), source, sourceStride, 0, frame.height, picture->data,
+              picture->linesize);
+    // Stills follow each other at the movie's rate; recorded frames carry their capture time.
+    picture->pts = stills ? lastPictureTime + 1
+                          : std::max(lastPictureTime + 1, sys::ProcessClockMs() - startTime);
     lastPictureTime = picture->pts;
     if (avcodec_send_frame(encoder.get(), picture.get()) < 0 || !DrainEncoder())
-        return Fail("Unable to Write Video Stream to the output Movie File");
+        return Fail(kWriteFailure);
     return S_OK;
 }
 
@@ -263,9 +285,8 @@ bool CMovieFileWriter::DrainEncoder() {
     return true;
 }
 
-std::string CMovieFileWriter::SaveFileFailure(int error) const {
-    return FormatWithText(GetLocalizedString("ui_alert_savefile", "Save file %s failure"),
-                          fileName) +
+std::string SaveFileFailureText(const std::string& path, int error) {
+    return FormatWithText(GetLocalizedString("ui_alert_savefile", "Save file %s failure"), path) +
            sys::ErrnoText(error);
 }
 
@@ -277,15 +298,18 @@ HRESULT CMovieFileWriter::Fail(const std::string& text) {
     return E_FAIL;
 }
 
+bool CMovieFileWriter::EndFile() {
+    if (!headerWritten || fileRefused) return true;
+    if (avcodec_send_frame(encoder.get(), nullptr) == 0) DrainEncoder();
+    return !fileRefused && av_write_trailer(aviFile.get()) >= 0 && fileIo->error >= 0;
+}
+
 bool CMovieFileWriter::Release() {
-    bool ended = true;
-    if (headerWritten && !fileRefused) {
-        // The index and the counts go in on every close that can still write them. A file
-        // that refused bytes ends with its last whole frame instead: players read such a
-        // file frame by frame without its index.
-        if (avcodec_send_frame(encoder.get(), nullptr) == 0) DrainEncoder();
-        ended = !fileRefused && av_write_trailer(aviFile.get()) >= 0 && fileIo->error >= 0;
-    }
+    // The index and the counts go in on every close of a recording that can still write
+    // them. A file that refused bytes ends with its last whole frame instead: players read
+    // such a file frame by frame without its index. A movie of stills is ended by Finish
+    // only: one that was not finished is thrown away.
+    const bool ended = stills || EndFile();
     converter.reset();
     packet.reset();
     picture.reset();
@@ -314,15 +338,40 @@ void CMovieFileWriter::CloseFile() {
     fileCreated = stillNamed && accumulatedSize > 0;
 }
 
+bool CMovieFileWriter::Finish() {
+    if (state != kWriting) return false;
+    const bool ended = EndFile();
+    Release();
+    if (!ended) {
+        errorText = kWriteFailure;
+        errorFlag = true;
+    }
+    return ended;
+}
+
+bool CMovieFileWriter::Publish(const std::string& path) {
+    if (!stills || errorFlag || fileDescriptor < 0 || accumulatedSize == 0 || headerWritten) {
+        errno = EINVAL;
+        return false;
+    }
+    // On the disk before it has a name, as pictures are.
+    if (::fsync(fileDescriptor) != 0) return false;
+    const std::string self = "/proc/self/fd/" + std::to_string(fileDescriptor);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0)
+        return false;
+    fileName = path;
+    return true;
+}
+
 void CMovieFileWriter::Close() {
     const bool open = headerWritten;
     const bool ended = Release();
-    if (open && !errorFlag) {
+    if (open && !errorFlag && !stills) {
         if (ended) {
             WriteAchievedRate();
         } else {
             // The frames are in the file, but its index or counts are not complete.
-            errorText = "Unable to Write Video Stream to the output Movie File";
+            errorText = kWriteFailure;
             errorFlag = true;
             sys::WarningBox(errorText);
         }

@@ -1,6 +1,7 @@
 // One movie file: the preview frames of a recording compressed as MPEG-4 Part 2 key frames
 // (codec tag "XVID") in an AVI file, at a nominal 12 frames per second that Close replaces
-// by the rate actually achieved.
+// by the rate actually achieved. A movie of stills (a time-lapse) is the same file at a rate
+// chosen in advance, made without a name and given one only when it is complete.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "platform/com/Com.h"
+#include "platform/imaging/Imaging.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
@@ -29,6 +31,10 @@ using ScreenSizeSource = std::function<ScreenSize()>;
 ScreenSizeSource SetScreenSizeSource(ScreenSizeSource source);
 ScreenSize CurrentScreenSize();
 
+// The box for a movie file that cannot be stored: the localized "Save file %s failure" with
+// the path, then the system's text for `error`.
+std::string SaveFileFailureText(const std::string& path, int error);
+
 // Byte offset of the first stream header's rate field in the AVI files written here.
 inline constexpr long kAviStreamRateOffset = 132;
 inline constexpr uint32_t kNominalMovieRate = 12;
@@ -39,6 +45,10 @@ public:
 
     // Nothing is created until the first frame: the file appears with it.
     explicit CMovieFileWriter(const std::string& path);
+    // A movie of stills shown `rate` times a second, made as an unnamed file in `folder`
+    // (it needs a file system that has them, as the usual local ones do): until Publish it
+    // has no name, so a cancelled or failed movie leaves nothing behind.
+    static std::unique_ptr<CMovieFileWriter> ForStills(const std::string& folder, uint32_t rate);
     ~CMovieFileWriter();
     CMovieFileWriter(const CMovieFileWriter&) = delete;
     CMovieFileWriter& operator=(const CMovieFileWriter&) = delete;
@@ -52,6 +62,14 @@ public:
     // AppendFrame, but the first frames (at most 3) are dropped while the capture size of
     // the current settings is not yet the movie size: the preview is still being switched.
     HRESULT RecordFrame(int32_t width, int32_t height, const uint8_t* data);
+    // AppendFrame for a picture in any row order and stride.
+    HRESULT AppendPicture(const imaging::BgrImageView& picture);
+    // Writes the end of a movie of stills (index and counts); false, with the error text
+    // set and no box shown, when it cannot. The file stays open for Publish.
+    bool Finish();
+    // Gives the finished movie of stills the name `path`, never replacing a file there;
+    // false with errno set (EEXIST when the name is taken). Close lets go of it afterwards.
+    bool Publish(const std::string& path);
     // Stored (compressed) bytes of the frames written so far.
     uint64_t AccumulatedSize() const { return accumulatedSize; }
     // Finishes the file (index and counts) and, unless an error was stored, writes the
@@ -62,6 +80,7 @@ public:
 
     const std::string& FileName() const { return fileName; }
     const std::string& ErrorText() const { return errorText; }
+    bool Failed() const { return errorFlag; }
     int GetState() const { return state; }
     // True once the file exists (it was created by this writer); after Close, true only when
     // the file holds frames and is still at its name (it was not renamed or removed while
@@ -83,13 +102,14 @@ private:
     using AvPtr = std::unique_ptr<T, AvDeleter>;
 
     HRESULT PrepareFirstFrame(int32_t width, int32_t height);
-    HRESULT WriteFrame(int32_t width, int32_t height, const uint8_t* data);
+    HRESULT WriteFrame(const imaging::BgrImageView& frame);
     // Hands the encoder's packets to the file; false when the file refused one.
     bool DrainEncoder();
-    // The localized "Save file %s failure" with the path, then the system's text.
-    std::string SaveFileFailure(int error) const;
     HRESULT Fail(const std::string& text);
-    // Ends the file (when its header is out) and lets go of everything but the file's
+    // Writes the end of the file (index and counts) when its header is out and it took every
+    // byte so far; false when that failed.
+    bool EndFile();
+    // Ends a recording's file (when its header is out) and lets go of everything but the file's
     // descriptor; state 0. False when the end of the file could not be written.
     bool Release();
     // Closes the file, removing it when it holds no frame.
@@ -114,6 +134,7 @@ private:
     int state = kWaitingForFirstFrame;
     uint64_t accumulatedSize = 0;
     uint32_t rate = kNominalMovieRate;
+    bool stills = false;  // a fixed rate, an unnamed file until Publish
     int64_t startTime = 0;
     bool errorFlag = false;
     int32_t framesWritten = 0;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Skelvane/capture/TextFormat.h"
+#include "Skelvane/capture/TimeLapseMovie.h"
 #include "Skelvane/settings/LocalizableString.h"
 #include "Skelvane/settings/SettingParam.h"
 #include "platform/sys/Sys.h"
@@ -241,9 +242,23 @@ bool CSavingLoactionManage::BeginTimedShotRun(const std::string& folder) {
     if (!EnsureFolder(dateFolder)) return false;
     const int64_t run = GreatestEntryNumber(dateFolder).value_or(-1) + 1;
     if (!EnsureFolder(dateFolder + "/" + PadNumber(run, 3))) return false;
+    runDate = today;
     folderNumber = run;
     fileNumber = 0;
     return true;
+}
+
+std::vector<std::string> CSavingLoactionManage::TimedShotRunPictures(const std::string& folder) {
+    std::lock_guard<std::mutex> guard(timedShotLock_);
+    if (runDate.empty()) return {};
+    if (DatedLayout())
+        return TimeLapsePictures(folder + "/" + runDate + "/" + PadNumber(folderNumber, 3));
+    std::vector<std::string> pictures = TimeLapsePictures(folder);
+    std::erase_if(pictures, [this](const std::string& path) {
+        const auto name = ParseFlatName(path.substr(path.rfind('/') + 1), kMediaTimedShot);
+        return !name || name->date != runDate || name->run != folderNumber;
+    });
+    return pictures;
 }
 
 bool CSavingLoactionManage::NextTimedShotFile(const std::string& folder, std::string& path) {

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/Singleton.h"
 
@@ -37,6 +38,9 @@ public:
     // Prepares the run number and date of a new timed-shot run in `folder`.
     bool BeginTimedShotRun(const std::string& folder);
     bool NextTimedShotFile(const std::string& folder, std::string& path);
+    // The pictures of the latest timed-shot run in `folder`, in name order: those of its
+    // run folder (dated layout, the day it began) or of its run number (flat layout).
+    std::vector<std::string> TimedShotRunPictures(const std::string& folder);
 
     // True when the folder exists or was created (one level); otherwise a box with the
     // path followed by the system's text for the failure.
@@ -60,7 +64,7 @@ private:
     std::mutex timedShotLock_;
     int32_t folderNumber = 0;  // flat: run number; dated: run sub-folder number
     int64_t fileNumber = 0;    // the next timed-shot number
-    std::string runDate;       // date text of flat timed-shot names
+    std::string runDate;       // date text of flat timed-shot names; the dated run's first day
 
     std::mutex singleShotLock_;
 };

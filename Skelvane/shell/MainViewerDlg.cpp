@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QSplitter>
+#include <cerrno>
 #include <cstdlib>
 
 #include "Skelvane/browser/ResourceWindow.h"
@@ -24,6 +25,8 @@
 #include "Skelvane/capture/SampleGrabberCB.h"
 #include "Skelvane/capture/SavingLocation.h"
 #include "Skelvane/capture/TextFormat.h"
+#include "Skelvane/capture/TimeLapseDialog.h"
+#include "Skelvane/capture/TimeLapseMovie.h"
 #include "Skelvane/capture/TimedShot.h"
 #include "Skelvane/capture/WifiDeviceProxy.h"
 #include "Skelvane/capture/WindowEvents.h"
@@ -281,6 +284,9 @@ void CMainViewerDlg::CreatePanes() {
     livePane->setObjectName("livePane");
     livePane->setAccessibleName("Live picture");
     folders->SetBrowserView(mediaListPane);
+    folders->SetMakeMovieHandler([this](const std::string& folder) {
+        MakeMovie(folder, [folder] { return TimeLapsePictures(folder); });
+    });
     recentPane.store(folders, std::memory_order_relaxed);
     // The live picture takes every change of the window's width; the column keeps its own.
     mainSplitter->setStretchFactor(0, 0);
@@ -495,7 +501,10 @@ void CMainViewerDlg::TakePhotoCommand() {
 }
 
 void CMainViewerDlg::TimedShotCommand() {
-    if (timedShotRunning.load(std::memory_order_relaxed) != 0) return StopTimedShot();
+    if (timedShotRunning.load(std::memory_order_relaxed) != 0) {
+        StopTimedShot();
+        return OfferRunMovie();
+    }
     if (!CheckMediaFolder()) return;
     const CSettingParam current = CSettingParamManage::Instance()->GetCurrent();
     if (!current.IsTimedShotValid()) {
@@ -564,6 +573,41 @@ bool CMainViewerDlg::CaptureBusy() const {
     return recording.load(std::memory_order_relaxed) != 0 ||
            timedShotRunning.load(std::memory_order_relaxed) != 0 ||
            takePhoto.load(std::memory_order_relaxed) != 0;
+}
+
+void CMainViewerDlg::MakeMovie(const std::string& folder,
+                               std::function<std::vector<std::string>()> listPictures) {
+    struct stat info {};
+    // The folder's box, as for a media folder that cannot be made. Asked before the media
+    // folders are checked, which would make a kind folder that went again, empty.
+    if (::stat(folder.c_str(), &info) != 0) {
+        sys::WarningBox(folder + sys::ErrnoText(errno));
+        return;
+    }
+    if (!CheckMediaFolder()) return;
+    if (listPictures().empty()) {
+        sys::WarningBox(NoPictureText());
+        return;
+    }
+    // Modal to the window without holding up the caller: a run's end offers it from the
+    // stop command and the window event alike.
+    auto* dialog =
+        new CTimeLapseDialog(this, folder, std::move(listPictures),
+                             CSettingParamManage::Instance()->GetCurrent().GetMoviesFolder(),
+                             [this](const std::string& movie) { RevealFile(movie); });
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void CMainViewerDlg::OfferRunMovie() {
+    const std::string timedShots =
+        CSettingParamManage::Instance()->GetCurrent().GetTimedShotsFolder();
+    auto listPictures = [timedShots] {
+        return CSavingLoactionManage::Instance()->TimedShotRunPictures(timedShots);
+    };
+    const std::vector<std::string> pictures = listPictures();
+    if (pictures.empty()) return;
+    MakeMovie(pictures.front().substr(0, pictures.front().rfind('/')), listPictures);
 }
 
 void CMainViewerDlg::StartMovieFile(const std::string& path) {
@@ -650,7 +694,10 @@ bool CMainViewerDlg::event(QEvent* event) {
             return true;
         case UM_TIMED_SHOT_END:
             // The callback asks on every frame until the run ends: later asks find it over.
-            if (timedShotRunning.load(std::memory_order_relaxed) != 0) StopTimedShot();
+            if (timedShotRunning.load(std::memory_order_relaxed) != 0) {
+                StopTimedShot();
+                OfferRunMovie();
+            }
             return true;
         case UM_STOP_RECORDING:
             if (recording.load(std::memory_order_relaxed) != 0) StopRecording();

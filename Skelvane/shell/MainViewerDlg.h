@@ -8,8 +8,10 @@
 #include <QPointer>
 #include <QTimer>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "Skelvane/capture/CaptureOwner.h"
 #include "Skelvane/capture/CaptureVideo.h"
@@ -169,6 +171,11 @@ private:
     bool OpenSettings();
     void OpenAbout();
     // Opens and closes the movie file of a recording.
+    // "Make a movie" of the pictures `listPictures` gives, from `folder`.
+    void MakeMovie(const std::string& folder,
+                   std::function<std::vector<std::string>()> listPictures);
+    // At the end of a timed-shot run that stored pictures: "Make a movie" of them.
+    void OfferRunMovie();
     void StartMovieFile(const std::string& path);
     void StopMovieFile();
     QString StatusText();

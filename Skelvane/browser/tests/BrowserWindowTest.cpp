@@ -7,11 +7,13 @@
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QUrl>
 #include <QWheelEvent>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "Skelvane/browser/ResourceWindow.h"
@@ -385,6 +387,48 @@ TEST_F(BrowserWindowTest, DatedLayoutBrowsesRunFoldersOnlyAndRevealAddsNewFolder
     // Too few folders in the path for this layout: nothing happens.
     panes.folders.RevealFile((MediaRoot() / "Movies" / "M2.avi").string());
     EXPECT_EQ(panes.Browsed(), movies.string());
+}
+
+// The tree's menu offers "Make a movie" on the folders that hold a timed-shot run only, and
+// hands over that folder once the menu has closed.
+TEST_F(BrowserWindowTest, FolderMenuOffersAMovieOnTimedShotFoldersOnly) {
+    const struct {
+        int32_t dated;
+        QStringList item;
+        bool offered;
+    } cases[] = {
+        {0, {"Timed Shots"}, true},
+        {0, {"Single Shots"}, false},
+        {0, {"Movies"}, false},
+        {0, {}, false},  // the media root
+        {1, {"Timed Shots", "20261209", "000"}, true},
+        {1, {"Timed Shots", "20261209"}, false},
+        {1, {"Timed Shots"}, false},
+        {1, {"Single Shots", "20261209", "000"}, false},
+    };
+    for (const char* kind : {"Single Shots", "Timed Shots"})
+        fs::create_directories(MediaRoot() / kind / "20261209" / "000");
+    fs::create_directories(MediaRoot() / "Movies");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item.join("/").toStdString());
+        ChangeSettings([&](CSettingParam& param) { param.autocreatingfolder = c.dated; });
+        Panes panes;
+        std::vector<std::string> asked;
+        panes.folders.SetMakeMovieHandler(
+            [&](const std::string& folder) { asked.push_back(folder); });
+        QTreeWidgetItem* item = panes.Item(c.item);
+        ASSERT_NE(item, nullptr);
+        const std::unique_ptr<QMenu> menu(panes.folders.CreateFolderMenu(item));
+        ASSERT_EQ(menu->actions().size(), c.offered ? 1 : 0);
+        if (!c.offered) continue;
+        EXPECT_EQ(menu->actions()[0]->text(), "Make a movie");
+        menu->actions()[0]->trigger();
+        EXPECT_TRUE(asked.empty());  // the menu is still closing
+        ASSERT_TRUE(WaitFor([&] { return !asked.empty(); }));
+        fs::path folder = MediaRoot();
+        for (const QString& name : c.item) folder /= name.toStdString();
+        EXPECT_EQ(asked, std::vector<std::string>{folder.string()});
+    }
 }
 
 // A folder and a file whose names are not UTF-8 (byte 0xFF): the folder is browsed, and the

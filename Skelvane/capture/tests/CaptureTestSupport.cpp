@@ -1,6 +1,9 @@
 #include "Skelvane/capture/tests/CaptureTestSupport.h"
 
+#include <signal.h>
+#include <sys/wait.h>
 #include <turbojpeg.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -298,4 +301,41 @@ uint32_t FileWordAt(const std::string& path, long offset) {
     uint32_t value = 0;
     for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<uint8_t>(bytes[offset + i]);
     return value;
+}
+
+int RunInChild(const std::function<void(int report)>& record,
+               const std::function<void(pid_t child, int report)>& watch) {
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0) return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeEnds[0]);
+        record(pipeEnds[1]);
+        ::_exit(0);
+    }
+    ::close(pipeEnds[1]);
+    watch(child, pipeEnds[0]);
+    ::close(pipeEnds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return status;
+}
+
+std::string RecordWithFileLimit(rlim_t fileLimit, const std::function<std::string()>& record) {
+    std::string reported;
+    const int status = RunInChild(
+        [&](int report) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{fileLimit, fileLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            const std::string text = record();
+            if (::write(report, text.data(), text.size()) < 0) ::_exit(1);
+        },
+        [&](pid_t, int report) {
+            char buffer[512];
+            ssize_t got;
+            while ((got = ::read(report, buffer, sizeof(buffer))) > 0) reported.append(buffer, got);
+        });
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return reported;
 }

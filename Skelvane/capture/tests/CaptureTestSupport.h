@@ -3,9 +3,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -130,3 +133,11 @@ struct MovieContents {
 MovieContents ReadMovie(const std::string& path);
 // The little-endian 32-bit value at `offset` of a file; 0 when it cannot be read.
 uint32_t FileWordAt(const std::string& path, long offset);
+
+// Runs `record` in a child process and returns its exit status; the parent may act on
+// what the child writes to `report` meanwhile through `watch`.
+int RunInChild(const std::function<void(int report)>& record,
+               const std::function<void(pid_t child, int report)>& watch);
+// Runs `record` in a child whose files may grow to `fileLimit` bytes at most (a full disk
+// as far as a writer can tell) and returns what it reported.
+std::string RecordWithFileLimit(rlim_t fileLimit, const std::function<std::string()>& record);

@@ -237,26 +237,6 @@ TEST_F(MovieTest, RecordFrameDropsAtMostThreeFramesWhileTheCaptureSizeDiffers) {
     }
 }
 
-// Runs `record` in a child process and returns its exit status; the parent may act on
-// what the child writes to `report` meanwhile through `watch`.
-int RunInChild(const std::function<void(int report)>& record,
-               const std::function<void(pid_t child, int report)>& watch) {
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) return -1;
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeEnds[0]);
-        record(pipeEnds[1]);
-        ::_exit(0);
-    }
-    ::close(pipeEnds[1]);
-    watch(child, pipeEnds[0]);
-    ::close(pipeEnds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return status;
-}
-
 TEST_F(MovieTest, KilledRecordingLeavesAFileOfItsWholeFrames) {
     constexpr int kFrames = 6;
     const std::string path = MoviePath();
@@ -286,27 +266,6 @@ TEST_F(MovieTest, KilledRecordingLeavesAFileOfItsWholeFrames) {
     EXPECT_EQ(movie.keyPackets, kFrames);
     EXPECT_EQ(movie.decodeErrors, 0);
     EXPECT_EQ(movie.pictures.size(), static_cast<size_t>(kFrames));
-}
-
-// Runs `record` in a child whose files may grow to `fileLimit` bytes at most (a full disk
-// as far as the writer can tell) and returns what it reported.
-std::string RecordWithFileLimit(rlim_t fileLimit, const std::function<std::string()>& record) {
-    std::string reported;
-    const int status = RunInChild(
-        [&](int report) {
-            ::signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{fileLimit, fileLimit};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            const std::string text = record();
-            if (::write(report, text.data(), text.size()) < 0) ::_exit(1);
-        },
-        [&](pid_t, int report) {
-            char buffer[512];
-            ssize_t got;
-            while ((got = ::read(report, buffer, sizeof(buffer))) > 0) reported.append(buffer, got);
-        });
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    return reported;
 }
 
 TEST_F(MovieTest, FullDiskEndsTheFileWithItsLastWholeFrame) {

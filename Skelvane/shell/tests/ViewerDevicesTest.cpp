@@ -1,8 +1,12 @@
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
+#include <algorithm>
 
+#include "Skelvane/browser/ResourceWindow.h"
 #include "Skelvane/capture/PreviewGeometry.h"
+#include "Skelvane/capture/TimeLapseDialog.h"
 #include "Skelvane/capture/WindowEvents.h"
 #include "Skelvane/shell/tests/ViewerTestSupport.h"
 #include "Skelvane/widgets/CollapsibleSplitter.h"
@@ -127,6 +131,62 @@ TEST_F(ViewerDevicesTest, TimedShotTakesItsPeriodAndLengthFromTheSettings) {
         EXPECT_EQ(window->ShotPeriodMs(), c.periodMs);
         EXPECT_EQ(window->TimedShotHours(), c.hours);
         window->OnCommand(kIdTimedShot);
+    }
+}
+
+// A run that stored pictures offers "Make a movie" of them as it ends (here by the length
+// having passed) without holding up the window; the movie made ends the strip in Movies.
+TEST_F(ViewerDevicesTest, TheEndOfARunOffersAMovieOfItsPictures) {
+    auto window = PreviewingWindow();
+    window->OnCommand(kIdTimedShot);
+    // A picture at its name: it is written under another and renamed when complete.
+    ASSERT_TRUE(WaitUntil([&] {
+        const std::vector<fs::path> shots = FilesIn(MediaRoot() / "Timed Shots");
+        return std::any_of(shots.begin(), shots.end(),
+                           [](const fs::path& shot) { return shot.extension() == ".jpg"; });
+    }));
+    Post(*window, UM_TIMED_SHOT_END);
+    EXPECT_EQ(window->timedShotRunning.load(), 0);
+    auto* offer = window->findChild<CTimeLapseDialog*>();
+    ASSERT_NE(offer, nullptr);
+    EXPECT_TRUE(offer->isVisible());
+    offer->StartButton()->click();
+    ASSERT_TRUE(WaitUntil([&] { return window->findChild<CTimeLapseDialog*>() == nullptr; }));
+    const std::vector<fs::path> movies = FilesIn(MediaRoot() / "Movies");
+    ASSERT_EQ(movies.size(), 1u);
+    EXPECT_EQ(movies[0].extension(), ".avi");
+    ASSERT_TRUE(WaitUntil([&] {
+        return window->RecentPane()->Tree()->currentItem() != nullptr &&
+               window->RecentPane()->Tree()->currentItem()->text(0) == "Movies";
+    }));
+    EXPECT_TRUE(boxes_->Texts().empty());
+}
+
+// The tree's "Make a movie" on a folder that has gone since the tree listed it, and on one
+// without a picture: a box each, no dialog.
+TEST_F(ViewerDevicesTest, MakeAMovieOfAFolderGoneOrEmptyShowsItsBox) {
+    auto window = PreviewingWindow();
+    const fs::path timedShots = MediaRoot() / "Timed Shots";
+    ASSERT_TRUE(fs::is_directory(timedShots));
+    const std::string gone = sys::ErrnoText(ENOENT);
+    const struct {
+        bool removed;
+        std::string box;
+    } cases[] = {{false, "There is no picture to make a movie of"},
+                 {true, timedShots.string() + gone}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.box);
+        if (c.removed) fs::remove_all(timedShots);
+        QTreeWidgetItem* top = window->RecentPane()->Tree()->topLevelItem(0);
+        QTreeWidgetItem* item = CResourceWindow::FindChildItem(top, "Timed Shots");
+        ASSERT_NE(item, nullptr);
+        const std::unique_ptr<QMenu> menu(window->RecentPane()->CreateFolderMenu(item));
+        ASSERT_EQ(menu->actions().size(), 1);
+        const size_t before = boxes_->Texts().size();
+        menu->actions()[0]->trigger();
+        ASSERT_TRUE(WaitUntil([&] { return boxes_->Texts().size() > before; }));
+        EXPECT_EQ(boxes_->Texts().back(), c.box);
+        EXPECT_EQ(window->findChild<CTimeLapseDialog*>(), nullptr);
     }
 }
 

@@ -163,15 +163,19 @@ class CameraFrames:
         self.started = time.monotonic()
         self.first = None
         self.end = self.started + seconds
+        self.arrivals = {}  # counter -> when a reader first got it (monotonic ns)
 
     def __call__(self, frame, width, height):
         kind = kind_of(frame, width, height)
         self.kinds.append(kind)
         if kind == "camera":
+            counter = counter_of(frame, width, height)
+            if counter not in self.arrivals:
+                self.arrivals[counter] = time.monotonic_ns()
             if self.first is None:
                 self.first = time.monotonic()
                 say("first camera picture after %.1f s" % (self.first - self.started))
-            self.counters.append(counter_of(frame, width, height))
+            self.counters.append(counter)
         return len(self.counters) < self.count and time.monotonic() < self.end
 
 
@@ -225,7 +229,8 @@ def main():
 
     camsim = start([os.path.join(BIN, "skelvane-camsim"), "--address", "127.0.0.1", "--port",
                     str(PORT), "--size", "%dx%d" % CAMERA_SIZE, "--client-log",
-                    home + "/clients.log"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+                    home + "/clients.log", "--send-log", home + "/sends.log"],
+                   stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
     check(wait_for(lambda: os.path.exists(home + "/clients.log"), 30), "simulator started")
     vcam_log = open(home + "/vcam.log", "w")
     vcam = start([os.path.join(BIN, "skelvane-vcam")], stderr=vcam_log)
@@ -267,6 +272,15 @@ def main():
     check(len(set(frames.counters)) >= 3 and frames.counters == sorted(frames.counters),
           "pictures move on: %d distinct counters, in order" % len(set(frames.counters)))
     check(wait_for(lambda: clients_now() == 0, 10), "connection closed again")
+    sent = {}
+    for line in open(home + "/sends.log"):
+        counter, ns = (int(x) for x in line.split())
+        sent.setdefault(counter, ns)
+    lags = sorted((arrived - sent[c]) / 1e6 for c, arrived in frames.arrivals.items() if c in sent)
+    if lags:
+        say("lag from the camera to a reader of the device (emulated processor, ffmpeg's "
+            "conversion included): median %.0f ms over %d pictures" % (lags[len(lags) // 2],
+                                                                      len(lags)))
 
     # Two programs at once.
     both = [CameraFrames(20), CameraFrames(20)]

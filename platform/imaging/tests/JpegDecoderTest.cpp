@@ -81,8 +81,9 @@ TEST(JpegDecoderTest, DecodesUprightIntoEitherRowOrderAndReportsWhatItCouldNotSh
         const imaging::JpegDecodeStatus status =
             decoder.Decode(decodeCase.jpeg.data(), decodeCase.jpeg.size(), target);
         EXPECT_EQ(status, decodeCase.expected) << decoder.LastError();
-        if (status == imaging::JpegDecodeStatus::kDecoded)
+        if (status == imaging::JpegDecodeStatus::kDecoded) {
             EXPECT_TRUE(QuadrantsNear(QuadrantCentres(Upright(memory, target)), kQuadrants, 12));
+        }
         if (status == imaging::JpegDecodeStatus::kWarning) {
             const Quadrants found = QuadrantCentres(Upright(memory, target));
             EXPECT_TRUE(

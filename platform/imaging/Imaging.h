@@ -59,12 +59,17 @@ struct WriteResult {
     int systemError = 0;
 };
 
+struct PhotoTags;
+
 // Encodes `image` as a baseline JPEG of the given quality (1..100) and stores it at `path`.
+// With `tags`, an Exif segment follows the JFIF one: the tags, orientation 1 and a
+// thumbnail kExifThumbnailWidth pixels wide (Exif.h).
 // The bytes go to a temporary file in the same folder, are flushed to the disk and then
 // renamed into place without replacing anything, so `path` never holds half a picture and
 // an existing file is never overwritten (EEXIST). Write failures map onto the statuses:
 // EACCES/EPERM -> AccessDenied, ENOENT -> FileNotFound, other errno -> Win32Error.
-WriteResult WriteJpegFile(const BgrImageView& image, const std::string& path, int quality);
+WriteResult WriteJpegFile(const BgrImageView& image, const std::string& path, int quality,
+                          const PhotoTags* tags = nullptr);
 
 // `source` drawn into a width x height picture with bicubic interpolation; nothing when
 // either size is not positive or the scaler cannot be set up.

@@ -194,27 +194,33 @@ BgrBitmap ExifThumbnailPicture(const BgrImageView& picture) {
     const int width = std::min(kExifThumbnailWidth, picture.width);
     const int height = std::max(1, static_cast<int>(static_cast<int64_t>(picture.height) * width /
                                                     std::max(picture.width, 1)));
+    // Sample rows and columns spread evenly over the area each pixel covers, worked out once.
+    const auto samples = [](int source, int target) {
+        std::vector<int64_t> at(static_cast<size_t>(target) * kSamplesPerSide);
+        for (size_t i = 0; i < at.size(); ++i)
+            at[i] = static_cast<int64_t>(i) * source / static_cast<int64_t>(at.size());
+        return at;
+    };
+    const std::vector<int64_t> columns = samples(picture.width, width);
+    std::vector<int64_t> rows = samples(picture.height, height);
+    for (int64_t& row : rows) {
+        const int64_t stored = picture.bottomUp ? picture.height - 1 - row : row;
+        row = stored * picture.rowStride;
+    }
     BgrBitmap thumbnail{width, height,
                         std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
     uint8_t* out = thumbnail.pixels.data();
+    constexpr unsigned kSamples = kSamplesPerSide * kSamplesPerSide;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             unsigned sums[3] = {};
             for (int sy = 0; sy < kSamplesPerSide; ++sy) {
-                // Sample rows and columns spread evenly over the area the pixel covers.
-                const int64_t row = (static_cast<int64_t>(y) * kSamplesPerSide + sy) *
-                                    picture.height /
-                                    (static_cast<int64_t>(height) * kSamplesPerSide);
-                const int64_t stored = picture.bottomUp ? picture.height - 1 - row : row;
-                const uint8_t* line = picture.pixels + stored * picture.rowStride;
+                const uint8_t* line = picture.pixels + rows[y * kSamplesPerSide + sy];
                 for (int sx = 0; sx < kSamplesPerSide; ++sx) {
-                    const int64_t column = (static_cast<int64_t>(x) * kSamplesPerSide + sx) *
-                                           picture.width /
-                                           (static_cast<int64_t>(width) * kSamplesPerSide);
-                    for (int c = 0; c < 3; ++c) sums[c] += line[column * 3 + c];
+                    const uint8_t* pixel = line + columns[x * kSamplesPerSide + sx] * 3;
+                    for (int c = 0; c < 3; ++c) sums[c] += pixel[c];
                 }
             }
-            constexpr unsigned kSamples = kSamplesPerSide * kSamplesPerSide;
             for (int c = 0; c < 3; ++c)
                 *out++ = static_cast<uint8_t>((sums[c] + kSamples / 2) / kSamples);
         }

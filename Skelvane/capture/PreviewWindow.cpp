@@ -7,22 +7,16 @@
 #include <cmath>
 #include <set>
 
-extern "C" {
-#include <libswscale/swscale.h>
-}
-
 #include "Skelvane/capture/PreviewGeometry.h"
 #include "Skelvane/capture/WindowEvents.h"
 #include "Skelvane/settings/SettingParam.h"
+#include "platform/imaging/Imaging.h"
 #include "platform/sys/Sys.h"
 
 namespace {
 
 constexpr int kPreviewHostId = 10000;
 constexpr long kBytesPerShownPixel = 4;
-// Rows of the shown picture start 64 bytes apart, and a spare row follows the last: the
-// scaler's vector code may write whole vectors past a row's end.
-constexpr long kShownRowAlignment = 64;
 
 // The preview hosts that exist now; touched on the UI thread only.
 std::set<QWidget*>& LiveHosts() {
@@ -91,11 +85,7 @@ void CPreviewWindow::resizeEvent(QResizeEvent* event) {
 
 CVideoSurface::CVideoSurface(CVideoView* view) : view_(view) {}
 
-void CVideoSurface::ScalerDeleter::operator()(SwsContext* scaler) const {
-    sws_freeContext(scaler);
-}
-
-bool CVideoSurface::Scale(const BYTE* bits, long width, long height, long stride, Frame& into) {
+void CVideoSurface::Scale(const BYTE* bits, long width, long height, long stride, Frame& into) {
     long targetWidth = targetWidth_.load(std::memory_order_relaxed);
     long targetHeight = targetHeight_.load(std::memory_order_relaxed);
     // Before the view is placed, pictures keep the frame's size; the paint scales them.
@@ -103,26 +93,14 @@ bool CVideoSurface::Scale(const BYTE* bits, long width, long height, long stride
         targetWidth = width;
         targetHeight = height;
     }
-    // Bilinear, as the painter's smooth drawing was; the cached context is rebuilt only when
-    // a size changes.
-    scaler_.reset(sws_getCachedContext(
-        scaler_.release(), static_cast<int>(width), static_cast<int>(height), AV_PIX_FMT_BGR24,
-        static_cast<int>(targetWidth), static_cast<int>(targetHeight), AV_PIX_FMT_BGRA,
-        SWS_BILINEAR, nullptr, nullptr, nullptr));
-    if (!scaler_) return false;
-    const long rowBytes = (targetWidth * kBytesPerShownPixel + kShownRowAlignment - 1) /
-                          kShownRowAlignment * kShownRowAlignment;
-    into.bits.resize(static_cast<size_t>(rowBytes) * (targetHeight + 1));
+    into.bits.resize(static_cast<size_t>(targetWidth) * kBytesPerShownPixel * targetHeight);
     into.width = targetWidth;
     into.height = targetHeight;
-    into.stride = rowBytes;
-    // Reading from the last row upwards turns the bottom-up frame upright.
-    const uint8_t* source[4] = {bits + static_cast<ptrdiff_t>(height - 1) * stride};
-    const int sourceStrides[4] = {-static_cast<int>(stride)};
-    uint8_t* target[4] = {into.bits.data()};
-    const int targetStrides[4] = {static_cast<int>(rowBytes)};
-    return sws_scale(scaler_.get(), source, sourceStrides, 0, static_cast<int>(height), target,
-                     targetStrides) == targetHeight;
+    into.stride = targetWidth * kBytesPerShownPixel;
+    const imaging::BgrImageView frame{bits, static_cast<int>(width), static_cast<int>(height),
+                                      static_cast<int>(stride), true};
+    imaging::DrawBilinearRgb32(frame, into.bits.data(), static_cast<int>(targetWidth),
+                               static_cast<int>(targetHeight), static_cast<int>(into.stride));
 }
 
 void CVideoSurface::ShowFrame(const BYTE* bits, long width, long height, long stride) {
@@ -133,12 +111,8 @@ void CVideoSurface::ShowFrame(const BYTE* bits, long width, long height, long st
         std::swap(next, spare_);
     }
     // The work happens here, on the streaming thread, outside the lock.
-    const bool scaled = Scale(bits, width, height, stride, next);
+    Scale(bits, width, height, stride, next);
     std::lock_guard<std::mutex> lock(lock_);
-    if (!scaled) {
-        std::swap(next, spare_);
-        return;
-    }
     std::swap(next, pending_);
     std::swap(next, spare_);
     fresh_ = true;

@@ -12,7 +12,6 @@
 #include "platform/dshow/DShow.h"
 
 class CVideoView;
-struct SwsContext;
 
 class CPreviewWindow : public QWidget {
     Q_OBJECT
@@ -37,7 +36,8 @@ private:
 };
 
 // The pictures one video renderer shows. The streaming thread turns each frame upright,
-// scales it to the view's size and converts it to the screen's 32-bit pixels in one pass,
+// scales it to the view's size (bilinear, as the painter's smooth drawing) and converts it
+// to the screen's 32-bit pixels in one pass,
 // then swaps it in under a short lock; the UI thread only copies the newest to the screen
 // when it paints, so neither waits for the other and no half-written picture is drawn.
 // Three pictures take turns (being written, waiting, shown): no allocation per frame.
@@ -58,19 +58,13 @@ public:
     void Detach();
 
 private:
-    struct ScalerDeleter {
-        void operator()(SwsContext* scaler) const;
-    };
-
     void OnUiThread(std::function<void(CVideoView*)> work);
-    // Writes the bottom-up BGR24 frame into `into` at the view's size; false when the
-    // scaler cannot be set up.
-    bool Scale(const BYTE* bits, long width, long height, long stride, Frame& into);
+    // Writes the bottom-up BGR24 frame into `into`, upright, at the view's size.
+    void Scale(const BYTE* bits, long width, long height, long stride, Frame& into);
 
     // The view's size in device pixels, set on the UI thread with its geometry.
     std::atomic<long> targetWidth_{0};
     std::atomic<long> targetHeight_{0};
-    std::unique_ptr<SwsContext, ScalerDeleter> scaler_;  // streaming thread only
 
     std::mutex lock_;
     CVideoView* view_;  // cleared under the lock when the view goes

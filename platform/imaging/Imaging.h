@@ -81,6 +81,12 @@ std::optional<BgrBitmap> ScaleBicubic(const BgrImageView& source, int width, int
 // both must share. False, with `target` untouched, when the sizes do not fit.
 bool ScaleHeightBilinear(const BgrImageView& source, const BgrImageSpan& target);
 
+// `source` drawn into `target`: width x height pixels of 4 bytes (blue, green, red, 255),
+// top row first, rows `targetStride` bytes apart, with plain bilinear sampling as a painter
+// draws a smoothly scaled picture: each pixel mixes the 4 source pixels around its centre.
+void DrawBilinearRgb32(const BgrImageView& source, uint8_t* target, int width, int height,
+                       int targetStride);
+
 // `first` followed by `then`, as the one type that does both.
 Gdiplus::RotateFlipType CombineRotateFlip(Gdiplus::RotateFlipType first,
                                           Gdiplus::RotateFlipType then);

@@ -11,21 +11,35 @@ namespace {
 constexpr uint16_t kTagCompression = 0x0103;
 constexpr uint16_t kTagModel = 0x0110;
 constexpr uint16_t kTagOrientation = 0x0112;
+constexpr uint16_t kTagXResolution = 0x011A;
+constexpr uint16_t kTagYResolution = 0x011B;
+constexpr uint16_t kTagResolutionUnit = 0x0128;
 constexpr uint16_t kTagSoftware = 0x0131;
 constexpr uint16_t kTagDateTime = 0x0132;
 constexpr uint16_t kTagThumbnailOffset = 0x0201;
 constexpr uint16_t kTagThumbnailLength = 0x0202;
+constexpr uint16_t kTagYCbCrPositioning = 0x0213;
 constexpr uint16_t kTagExifIfd = 0x8769;
 constexpr uint16_t kTagExifVersion = 0x9000;
 constexpr uint16_t kTagDateTimeOriginal = 0x9003;
 constexpr uint16_t kTagDateTimeDigitized = 0x9004;
+constexpr uint16_t kTagComponentsConfiguration = 0x9101;
+constexpr uint16_t kTagFlashpixVersion = 0xA000;
+constexpr uint16_t kTagColorSpace = 0xA001;
+constexpr uint16_t kTagPixelXDimension = 0xA002;
+constexpr uint16_t kTagPixelYDimension = 0xA003;
 
 constexpr uint16_t kTypeAscii = 2;
 constexpr uint16_t kTypeShort = 3;
 constexpr uint16_t kTypeLong = 4;
+constexpr uint16_t kTypeRational = 5;
 constexpr uint16_t kTypeUndefined = 7;
 
 constexpr uint16_t kJpegCompression = 6;
+constexpr uint16_t kInches = 2;
+constexpr uint32_t kDotsPerInch = 72;
+constexpr uint16_t kCentred = 1;
+constexpr uint16_t kSrgb = 1;
 constexpr size_t kEntryBytes = 12;
 constexpr size_t kSegmentLimit = 0xFFFF;  // the length field's largest value
 constexpr char kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
@@ -99,6 +113,12 @@ std::vector<uint8_t> Short(uint16_t value) {
 std::vector<uint8_t> Long(uint32_t value) {
     return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
             static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+}
+TiffWriter::Entry Rational(uint16_t tag, uint32_t numerator, uint32_t denominator) {
+    std::vector<uint8_t> bytes = Long(numerator);
+    const std::vector<uint8_t> below = Long(denominator);
+    bytes.insert(bytes.end(), below.begin(), below.end());
+    return {tag, kTypeRational, 1, bytes};
 }
 TiffWriter::Entry Ascii(uint16_t tag, const std::string& text) {
     std::vector<uint8_t> bytes(text.begin(), text.end());
@@ -228,15 +248,26 @@ BgrBitmap ExifThumbnailPicture(const BgrImageView& picture) {
     return thumbnail;
 }
 
-std::vector<uint8_t> ExifSegment(const PhotoTags& tags, const uint8_t* thumbnail,
-                                 size_t thumbnailSize) {
+std::vector<uint8_t> ExifSegment(const PhotoTags& tags, int width, int height,
+                                 const uint8_t* thumbnail, size_t thumbnailSize) {
     TiffWriter tiff;
     std::vector<uint8_t>& bytes = tiff.Bytes();
     bytes = {'M', 'M', 0, 42, 0, 0, 0, 8};
     // Entries in tag order; the Exif directory's offset is patched once it is placed.
+    const TiffWriter::Entry resolution[] = {
+        Rational(kTagXResolution, kDotsPerInch, 1),
+        Rational(kTagYResolution, kDotsPerInch, 1),
+        {kTagResolutionUnit, kTypeShort, 1, Short(kInches)},
+    };
     const std::vector<TiffWriter::Entry> first = {
-        Ascii(kTagModel, tags.camera),        {kTagOrientation, kTypeShort, 1, Short(1)},
-        Ascii(kTagSoftware, tags.software),   Ascii(kTagDateTime, tags.dateTime),
+        Ascii(kTagModel, tags.camera),
+        {kTagOrientation, kTypeShort, 1, Short(1)},
+        resolution[0],
+        resolution[1],
+        resolution[2],
+        Ascii(kTagSoftware, tags.software),
+        Ascii(kTagDateTime, tags.dateTime),
+        {kTagYCbCrPositioning, kTypeShort, 1, Short(kCentred)},
         {kTagExifIfd, kTypeLong, 1, Long(0)},
     };
     const size_t firstStart = bytes.size();
@@ -247,16 +278,24 @@ std::vector<uint8_t> ExifSegment(const PhotoTags& tags, const uint8_t* thumbnail
         {kTagExifVersion, kTypeUndefined, 4, {'0', '2', '3', '2'}},
         Ascii(kTagDateTimeOriginal, tags.dateTime),
         Ascii(kTagDateTimeDigitized, tags.dateTime),
+        {kTagComponentsConfiguration, kTypeUndefined, 4, {1, 2, 3, 0}},
+        {kTagFlashpixVersion, kTypeUndefined, 4, {'0', '1', '0', '0'}},
+        {kTagColorSpace, kTypeShort, 1, Short(kSrgb)},
+        {kTagPixelXDimension, kTypeLong, 1, Long(static_cast<uint32_t>(width))},
+        {kTagPixelYDimension, kTypeLong, 1, Long(static_cast<uint32_t>(height))},
     });
     tiff.Patch32(firstNext, static_cast<uint32_t>(bytes.size()));
     const size_t secondStart = bytes.size();
     const std::vector<TiffWriter::Entry> second = {
         {kTagCompression, kTypeShort, 1, Short(kJpegCompression)},
+        resolution[0],
+        resolution[1],
+        resolution[2],
         {kTagThumbnailOffset, kTypeLong, 1, Long(0)},
         {kTagThumbnailLength, kTypeLong, 1, Long(static_cast<uint32_t>(thumbnailSize))},
     };
     tiff.WriteIfd(second);
-    tiff.Patch32(TiffWriter::ValueField(secondStart, 1), static_cast<uint32_t>(bytes.size()));
+    tiff.Patch32(TiffWriter::ValueField(secondStart, 4), static_cast<uint32_t>(bytes.size()));
     bytes.insert(bytes.end(), thumbnail, thumbnail + thumbnailSize);
 
     const size_t length = 2 + sizeof(kExifHeader) + bytes.size();

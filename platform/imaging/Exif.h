@@ -28,10 +28,11 @@ std::string ExifDateTimeNow();
 // the mean of a grid of samples over the area it covers.
 BgrBitmap ExifThumbnailPicture(const BgrImageView& picture);
 
-// An APP1 segment, marker and length included, holding `tags`, orientation 1 and
+// An APP1 segment, marker and length included, for a width x height photo: `tags`,
+// orientation 1, the tags every Exif reader expects (72 dpi, sRGB, the size) and
 // `thumbnail` (a JPEG). Empty when it would not fit in one segment.
-std::vector<uint8_t> ExifSegment(const PhotoTags& tags, const uint8_t* thumbnail,
-                                 size_t thumbnailSize);
+std::vector<uint8_t> ExifSegment(const PhotoTags& tags, int width, int height,
+                                 const uint8_t* thumbnail, size_t thumbnailSize);
 
 // Where in `jpeg` the Exif segment goes: after the start marker and a JFIF segment, so the
 // file stays JFIF for readers that look for it first. 0 when `jpeg` does not start so.

@@ -174,7 +174,7 @@ std::vector<uint8_t> PhotoExif(const BgrImageView& image, const PhotoTags& tags,
     const unsigned char* jpeg = nullptr;
     unsigned long size = 0;
     if (!encoder.Encode(thumbnail.View(), kThumbnailQuality, jpeg, size)) return {};
-    std::vector<uint8_t> segment = ExifSegment(tags, jpeg, size);
+    std::vector<uint8_t> segment = ExifSegment(tags, image.width, image.height, jpeg, size);
     if (segment.empty()) sys::DebugTraceF("jpeg: a thumbnail of %lu bytes does not fit", size);
     return segment;
 }

@@ -110,11 +110,12 @@ uint32_t Read32(const Bytes& bytes, size_t at) {
 void Write32(Bytes& bytes, size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
 }
-// The first directory holds 5 entries: its next-directory field follows them.
+// The first directory holds 9 entries: its next-directory field follows them.
+constexpr size_t kFirstEntries = 9;
 size_t SecondDirectory(const Bytes& bytes) {
-    return Tiff() + Read32(bytes, Tiff() + 8 + 2 + 5 * 12);
+    return Tiff() + Read32(bytes, Tiff() + 8 + 2 + kFirstEntries * 12);
 }
-// The value field of entry `index` of the second directory (1: offset, 2: length).
+// The value field of entry `index` of the second directory (4: offset, 5: length).
 size_t ThumbnailField(const Bytes& bytes, int index) {
     return SecondDirectory(bytes) + 2 + index * 12 + 8;
 }
@@ -133,14 +134,16 @@ TEST_F(ExifTest, DamagedExifGivesNoThumbnailAndThePictureItselfStillDecodes) {
         {"first directory beyond the segment",
          [](Bytes& b) { Write32(b, Tiff() + 4, 0xFFFFFFF0); }},
         {"second directory beyond the segment",
-         [](Bytes& b) { Write32(b, Tiff() + 8 + 2 + 5 * 12, 0x7FFFFFFF); }},
-        {"second directory is the first", [](Bytes& b) { Write32(b, Tiff() + 8 + 2 + 5 * 12, 8); }},
-        {"no second directory", [](Bytes& b) { Write32(b, Tiff() + 8 + 2 + 5 * 12, 0); }},
+         [](Bytes& b) { Write32(b, Tiff() + 8 + 2 + kFirstEntries * 12, 0x7FFFFFFF); }},
+        {"second directory is the first",
+         [](Bytes& b) { Write32(b, Tiff() + 8 + 2 + kFirstEntries * 12, 8); }},
+        {"no second directory",
+         [](Bytes& b) { Write32(b, Tiff() + 8 + 2 + kFirstEntries * 12, 0); }},
         {"thumbnail beyond the segment",
-         [](Bytes& b) { Write32(b, ThumbnailField(b, 1), 0xFFFFFFF0); }},
+         [](Bytes& b) { Write32(b, ThumbnailField(b, 4), 0xFFFFFFF0); }},
         {"thumbnail length overflows",
-         [](Bytes& b) { Write32(b, ThumbnailField(b, 2), 0xFFFFFFFF); }},
-        {"thumbnail not a JPEG", [](Bytes& b) { b[Tiff() + Read32(b, ThumbnailField(b, 1))] = 0; }},
+         [](Bytes& b) { Write32(b, ThumbnailField(b, 5), 0xFFFFFFFF); }},
+        {"thumbnail not a JPEG", [](Bytes& b) { b[Tiff() + Read32(b, ThumbnailField(b, 4))] = 0; }},
         {"segment longer than the file", [](Bytes& b) { b[22] = b[23] = 0xFF; }, false},
     };
     for (const Case& damageCase : cases) {

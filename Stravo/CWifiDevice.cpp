@@ -41,18 +41,23 @@ std::string ErrorText(int code) {
     return text;
 }
 
+int RowPitch(int width) {
+    return (width * 3 + kRowAlignment - 1) & ~(kRowAlignment - 1);
+}
+
 void FreePacket(AVPacket* packet) {
     av_packet_free(&packet);
 }
-
 
 // A scaler from a decoded picture to BGR24 of the same size. JPEG decoders give the
 // full-range "J" formats, which the scaler takes only as their plain counterparts with the
 // range stated (and otherwise complains on every stream).
 SwsContext* BgrScalerFor(AVPixelFormat format, int width, int height) {
     static const std::pair<AVPixelFormat, AVPixelFormat> kFullRange[] = {
-        {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P}, {AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUV422P},
-        {AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV444P}, {AV_PIX_FMT_YUVJ440P, AV_PIX_FMT_YUV440P},
+        {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P},
+        {AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUV422P},
+        {AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV444P},
+        {AV_PIX_FMT_YUVJ440P, AV_PIX_FMT_YUV440P},
         {AV_PIX_FMT_YUVJ411P, AV_PIX_FMT_YUV411P}};
     int sourceRange = 0;
     for (const auto& [full, plain] : kFullRange) {
@@ -261,11 +266,13 @@ bool CWifiDevice::PrepareDecoding(std::string& error) {
         error = "unknown picture size";
         return false;
     }
-    scaler_ = BgrScalerFor(decoder_->pix_fmt, width_, height_);
-    scalerFormat_ = decoder_->pix_fmt;
+    if (!jpegDecoder_.Ready()) {
+        error = jpegDecoder_.LastError();
+        return false;
+    }
     outputPicture_ = av_frame_alloc();
     pictureSize_ = av_image_get_buffer_size(AV_PIX_FMT_BGR24, width_, height_, kRowAlignment);
-    if (scaler_ == nullptr || outputPicture_ == nullptr || pictureSize_ <= 0) {
+    if (outputPicture_ == nullptr || pictureSize_ <= 0) {
         error = ErrorText(AVERROR(ENOMEM));
         return false;
     }
@@ -276,6 +283,7 @@ void CWifiDevice::ReleaseDecoding() {
     av_frame_free(&outputPicture_);
     sws_freeContext(scaler_);
     scaler_ = nullptr;
+    scalerFormat_ = AV_PIX_FMT_NONE;
     avcodec_free_context(&decoder_);
 }
 
@@ -337,19 +345,49 @@ bool CWifiDevice::DecodeOnePacket() {
     if (decodePassObserver_) {
         decodePassObserver_(queued);
     }
-    if (decoder_ == nullptr || avcodec_send_packet(decoder_, packet) < 0) {
-        return true;
+    DecodePicture(packet->data, static_cast<size_t>(packet->size));
+    return true;
+}
+
+void CWifiDevice::DecodePicture(const uint8_t* jpeg, size_t size) {
+    if (decoder_ == nullptr) {
+        return;
+    }
+    std::unique_ptr<uint8_t[]> picture(new uint8_t[pictureSize_]);
+    const imaging::BgrImageSpan target{picture.get(), width_, height_, RowPitch(width_), true};
+    const imaging::JpegDecodeStatus status = jpegDecoder_.Decode(jpeg, size, target);
+    if (imaging::Shows(status)) {
+        CFrameManager::Instance()->PushFrame(width_, height_, picture.release(), pictureSize_);
+        picturesQueued_.fetch_add(1, std::memory_order_relaxed);
+    } else if (status == imaging::JpegDecodeStatus::kOtherSize) {
+        sys::DebugTraceF("picture of another size skipped, stream is %dx%d\n", width_, height_);
+    } else {
+        fallbackDecodes_.fetch_add(1, std::memory_order_relaxed);
+        sys::DebugTraceF("libjpeg-turbo refused a picture (%s), decoding it with FFmpeg\n",
+                         jpegDecoder_.LastError().c_str());
+        DecodeWithFfmpeg(jpeg, size);
+    }
+}
+
+void CWifiDevice::DecodeWithFfmpeg(const uint8_t* jpeg, size_t size) {
+    std::unique_ptr<AVPacket, decltype(&FreePacket)> packet(av_packet_alloc(), &FreePacket);
+    if (packet == nullptr || size > INT32_MAX ||
+        av_new_packet(packet.get(), static_cast<int>(size)) < 0) {
+        return;
+    }
+    memcpy(packet->data, jpeg, size);
+    if (avcodec_send_packet(decoder_, packet.get()) < 0) {
+        return;
     }
     AVFrame* frame = av_frame_alloc();
     if (frame == nullptr) {
-        return true;
+        return;
     }
     while (avcodec_receive_frame(decoder_, frame) == 0) {
         QueuePicture(*frame);
         av_frame_unref(frame);
     }
     av_frame_free(&frame);
-    return true;
 }
 
 void CWifiDevice::QueuePicture(const AVFrame& frame) {
@@ -505,6 +543,7 @@ CWifiDevice::Statistics CWifiDevice::GetStatistics() const {
     statistics.packetsDropped = packetsDropped_.load(std::memory_order_relaxed);
     statistics.picturesQueued = picturesQueued_.load(std::memory_order_relaxed);
     statistics.reconnects = reconnects_.load(std::memory_order_relaxed);
+    statistics.fallbackDecodes = fallbackDecodes_.load(std::memory_order_relaxed);
     return statistics;
 }
 

@@ -1,6 +1,8 @@
 // The wireless camera's stream reader: reads the camera's Motion-JPEG stream over HTTP on a
 // receive thread, decodes it on a decode thread into bottom-up BGR24 pictures at the
-// camera's own size, and appends them to the frame queue (CFrameManager).
+// camera's own size, and appends them to the frame queue (CFrameManager). Pictures are
+// decoded by libjpeg-turbo straight into the queued array; FFmpeg's decoder only takes
+// those libjpeg-turbo refuses.
 #pragma once
 
 #include <atomic>
@@ -19,6 +21,7 @@
 #include "Stravo/VideoFormat.h"
 #include "common/Singleton.h"
 #include "common/WifiCameraAddress.h"
+#include "platform/imaging/JpegDecoder.h"
 
 struct AVCodecContext;
 struct AVFormatContext;
@@ -47,6 +50,7 @@ public:
         uint64_t packetsDropped = 0;  // oldest packets discarded because decoding fell behind
         uint64_t picturesQueued = 0;
         uint64_t reconnects = 0;
+        uint64_t fallbackDecodes = 0;  // pictures libjpeg-turbo refused, decoded by FFmpeg
     };
 
     ~CWifiDevice() override;
@@ -76,6 +80,9 @@ public:
     // One pass of the decode thread: decodes the oldest queued packet. False when there was
     // none.
     bool DecodeOnePacket();
+    // Decodes one JPEG of the stream and queues it; a picture of another size than the
+    // stream's is skipped. Needs an open stream.
+    void DecodePicture(const uint8_t* jpeg, size_t size);
 
     void StartReceiveThread();
     void StartDecodeThread();
@@ -102,6 +109,7 @@ private:
     bool PrepareDecoding(std::string& error);
     void ReleaseDecoding();
     void QueuePacket(const uint8_t* jpeg, size_t size);
+    void DecodeWithFfmpeg(const uint8_t* jpeg, size_t size);
     void QueuePicture(const AVFrame& frame);
     void ReceiveThreadProc();
     void DecodeThreadProc();
@@ -114,9 +122,10 @@ private:
     void DisarmReadWatchdog();
 
     AVFormatContext* demuxer_ = nullptr;
-    AVCodecContext* decoder_ = nullptr;
+    AVCodecContext* decoder_ = nullptr;  // the fallback decoder
+    imaging::JpegDecoder jpegDecoder_;   // decode thread only
     SwsContext* scaler_ = nullptr;
-    int scalerFormat_ = -1;             // the pixel format the scaler converts from
+    int scalerFormat_ = -1;             // the pixel format the scaler converts from, -1: none
     AVFrame* outputPicture_ = nullptr;  // planes and line sizes of the picture being written
     int32_t pictureSize_ = 0;           // bytes of one BGR24 picture, rows padded to 4
     uint32_t cameraAddress_ = kDefaultAddress;
@@ -151,6 +160,7 @@ private:
     std::atomic<uint64_t> packetsDropped_{0};
     std::atomic<uint64_t> picturesQueued_{0};
     std::atomic<uint64_t> reconnects_{0};
+    std::atomic<uint64_t> fallbackDecodes_{0};
 
     static inline std::mutex usersLock_;
     static inline int32_t users_ = 0;

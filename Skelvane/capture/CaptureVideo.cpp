@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "Skelvane/capture/CameraSettings.h"
+#include "Skelvane/capture/StillPicture.h"
 #include "Skelvane/capture/TimedShot.h"
 #include "Skelvane/capture/WifiControl.h"
 #include "Skelvane/settings/LocalizableString.h"
@@ -136,12 +137,14 @@ bool CCaptureVideo::BindDevice(int index) {
         const DeviceProperties properties = ReadDeviceProperties(moniker);
         if (properties.hasName && properties.hasPath) {
             if (position++ != index) continue;
+            SetPhotoCameraName(properties.friendlyName);
             deviceFilter_.Release();
             return SUCCEEDED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
                                                    reinterpret_cast<void**>(&deviceFilter_)));
         }
         if (properties.hasName && properties.friendlyName == kWifiDeviceIdentity &&
             index == kWifiDeviceIndex) {
+            SetPhotoCameraName(properties.friendlyName);
             deviceFilter_.Release();
             const bool bound = SUCCEEDED(moniker->BindToObject(
                 nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&deviceFilter_)));

@@ -4,16 +4,19 @@
 #include <QEvent>
 #include <QPainter>
 #include <QThread>
+#include <cmath>
 #include <set>
 
 #include "Skelvane/capture/PreviewGeometry.h"
 #include "Skelvane/capture/WindowEvents.h"
 #include "Skelvane/settings/SettingParam.h"
+#include "platform/imaging/Imaging.h"
 #include "platform/sys/Sys.h"
 
 namespace {
 
 constexpr int kPreviewHostId = 10000;
+constexpr long kBytesPerShownPixel = 4;
 
 // The preview hosts that exist now; touched on the UI thread only.
 std::set<QWidget*>& LiveHosts() {
@@ -82,13 +85,36 @@ void CPreviewWindow::resizeEvent(QResizeEvent* event) {
 
 CVideoSurface::CVideoSurface(CVideoView* view) : view_(view) {}
 
+void CVideoSurface::Scale(const BYTE* bits, long width, long height, long stride, Frame& into) {
+    long targetWidth = targetWidth_.load(std::memory_order_relaxed);
+    long targetHeight = targetHeight_.load(std::memory_order_relaxed);
+    // Before the view is placed, pictures keep the frame's size; the paint scales them.
+    if (targetWidth <= 0 || targetHeight <= 0) {
+        targetWidth = width;
+        targetHeight = height;
+    }
+    into.bits.resize(static_cast<size_t>(targetWidth) * kBytesPerShownPixel * targetHeight);
+    into.width = targetWidth;
+    into.height = targetHeight;
+    into.stride = targetWidth * kBytesPerShownPixel;
+    const imaging::BgrImageView frame{bits, static_cast<int>(width), static_cast<int>(height),
+                                      static_cast<int>(stride), true};
+    imaging::DrawBilinearRgb32(frame, into.bits.data(), static_cast<int>(targetWidth),
+                               static_cast<int>(targetHeight), static_cast<int>(into.stride));
+}
+
 void CVideoSurface::ShowFrame(const BYTE* bits, long width, long height, long stride) {
     if (bits == nullptr || width <= 0 || height <= 0 || stride < width * 3) return;
+    Frame next;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        std::swap(next, spare_);
+    }
+    // The work happens here, on the streaming thread, outside the lock.
+    Scale(bits, width, height, stride, next);
     std::lock_guard<std::mutex> lock(lock_);
-    pending_.bits.assign(bits, bits + static_cast<size_t>(stride) * static_cast<size_t>(height));
-    pending_.width = width;
-    pending_.height = height;
-    pending_.stride = stride;
+    std::swap(next, pending_);
+    std::swap(next, spare_);
     fresh_ = true;
     // One repaint request at a time: a slow UI skips frames instead of queueing them.
     // The slot is named rather than wrapped in a closure, so no object of ours crosses Qt's
@@ -126,9 +152,13 @@ void CVideoSurface::OnUiThread(std::function<void(CVideoView*)> work) {
 }
 
 void CVideoSurface::SetGeometry(long left, long top, long width, long height) {
-    OnUiThread([=](CVideoView* view) {
+    OnUiThread([=, this](CVideoView* view) {
         view->setGeometry(static_cast<int>(left), static_cast<int>(top), static_cast<int>(width),
                           static_cast<int>(height));
+        // Pictures are made at the size they are drawn, in device pixels.
+        const qreal ratio = view->devicePixelRatioF();
+        targetWidth_.store(std::lround(width * ratio), std::memory_order_relaxed);
+        targetHeight_.store(std::lround(height * ratio), std::memory_order_relaxed);
     });
 }
 
@@ -154,12 +184,15 @@ void CVideoView::paintEvent(QPaintEvent*) {
         painter.fillRect(rect(), Qt::black);
         return;
     }
-    const QImage picture(shown_.bits.data(), static_cast<int>(shown_.width),
-                         static_cast<int>(shown_.height), static_cast<qsizetype>(shown_.stride),
-                         QImage::Format_BGR888);
+    QImage picture(shown_.bits.data(), static_cast<int>(shown_.width),
+                   static_cast<int>(shown_.height), static_cast<qsizetype>(shown_.stride),
+                   QImage::Format_RGB32);
+    picture.setDevicePixelRatio(devicePixelRatioF());
+    if (picture.deviceIndependentSize().toSize() == size()) {
+        painter.drawImage(0, 0, picture);
+        return;
+    }
+    // Drawn once at another size, until the next frame comes at the new one.
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    // Rows arrive bottom row first: draw them upside down.
-    painter.translate(0, height());
-    painter.scale(1, -1);
-    painter.drawImage(QRect(0, 0, width(), height()), picture);
+    painter.drawImage(rect(), picture);
 }

@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -34,9 +35,12 @@ private:
     QWidget* host_ = nullptr;
 };
 
-// The pictures one video renderer shows. The streaming thread hands each frame over
-// with one copy under a short lock; the UI thread draws the newest frame when it paints,
-// so neither waits for the other and no half-copied frame is ever drawn.
+// The pictures one video renderer shows. The streaming thread turns each frame upright,
+// scales it to the view's size (bilinear, as the painter's smooth drawing) and converts it
+// to the screen's 32-bit pixels in one pass,
+// then swaps it in under a short lock; the UI thread only copies the newest to the screen
+// when it paints, so neither waits for the other and no half-written picture is drawn.
+// Three pictures take turns (being written, waiting, shown): no allocation per frame.
 class CVideoSurface : public IVideoDisplaySurface {
 public:
     explicit CVideoSurface(CVideoView* view);
@@ -44,7 +48,8 @@ public:
     void SetGeometry(long left, long top, long width, long height) override;
     void SetVisible(bool visible) override;
 
-    // For the view: swaps the newest frame in; false when there is none.
+    // For the view: swaps the newest picture in; false when there is none. Pictures are
+    // top row first, 4 bytes a pixel (QImage::Format_RGB32).
     struct Frame {
         std::vector<BYTE> bits;
         long width = 0, height = 0, stride = 0;
@@ -54,9 +59,16 @@ public:
 
 private:
     void OnUiThread(std::function<void(CVideoView*)> work);
+    // Writes the bottom-up BGR24 frame into `into`, upright, at the view's size.
+    void Scale(const BYTE* bits, long width, long height, long stride, Frame& into);
+
+    // The view's size in device pixels, set on the UI thread with its geometry.
+    std::atomic<long> targetWidth_{0};
+    std::atomic<long> targetHeight_{0};
 
     std::mutex lock_;
     CVideoView* view_;  // cleared under the lock when the view goes
+    Frame spare_;       // the next picture is written into this one
     Frame pending_;
     bool fresh_ = false;
     bool repaintAsked_ = false;

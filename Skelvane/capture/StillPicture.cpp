@@ -3,10 +3,12 @@
 #include <cstring>
 #include <mutex>
 
+#include "BuildInfo.h"
 #include "Skelvane/capture/SavingLocation.h"
 #include "Skelvane/capture/TextFormat.h"
 #include "Skelvane/settings/LocalizableString.h"
 #include "Skelvane/settings/SettingParam.h"
+#include "platform/imaging/Exif.h"
 #include "platform/sys/Sys.h"
 
 namespace {
@@ -51,6 +53,18 @@ constexpr const char* kStatusTexts[] = {
 constexpr const char* kInvalidStatusText =
     "Invalid status: Indicates an unknown status was returned.";
 
+std::mutex cameraNameLock;
+std::string cameraName;
+
+imaging::PhotoTags CurrentPhotoTags() {
+    imaging::PhotoTags tags;
+    tags.dateTime = imaging::ExifDateTimeNow();
+    tags.software = "Skelvane " SKELVANE_VERSION;
+    std::lock_guard<std::mutex> guard(cameraNameLock);
+    tags.camera = cameraName;
+    return tags;
+}
+
 }  // namespace
 
 std::optional<imaging::ImageCodecInfo> GetJpegEncoder() {
@@ -71,6 +85,11 @@ std::string GdiplusStatusText(int status, int systemError) {
     return kStatusTexts[status];
 }
 
+void SetPhotoCameraName(const std::string& name) {
+    std::lock_guard<std::mutex> guard(cameraNameLock);
+    cameraName = name;
+}
+
 bool SaveFrameAsJpeg(const FrameBuffer& frame, const std::string& path) {
     if (frame.data == nullptr || frame.length <= 0) return false;
     // A frame shorter than its rows would be read past its end.
@@ -86,7 +105,8 @@ bool SaveFrameAsJpeg(const FrameBuffer& frame, const std::string& path) {
         if (!scaled) return false;
         picture = scaled->View();
     }
-    const imaging::WriteResult result = imaging::WriteJpegFile(picture, path, kJpegQuality);
+    const imaging::PhotoTags tags = CurrentPhotoTags();
+    const imaging::WriteResult result = imaging::WriteJpegFile(picture, path, kJpegQuality, &tags);
     if (result.status == Gdiplus::Ok) return true;
     sys::WarningBox(
         FormatWithText(GetLocalizedString("ui_alert_savefile", "Save file %s failure"), path) +

@@ -20,7 +20,11 @@ std::optional<imaging::BgrBitmap> ScaleBitmap(const imaging::BgrImageView& pictu
 // for `systemError` instead; any other status gives the "Invalid status" text.
 std::string GdiplusStatusText(int status, int systemError);
 
-// Writes `frame` to `path` as a JPEG of quality 100, enlarged or reduced with bicubic
+// The name of the camera being previewed, written into photos; any thread.
+void SetPhotoCameraName(const std::string& name);
+
+// Writes `frame` to `path` as a JPEG of quality 100 with Exif (time taken, camera name,
+// program and version, orientation 1, a thumbnail), enlarged or reduced with bicubic
 // interpolation when the frame is not of the current capture size. False when nothing was
 // written; a failed write shows the "ui_alert_savefile" box with the path and status text.
 bool SaveFrameAsJpeg(const FrameBuffer& frame, const std::string& path);

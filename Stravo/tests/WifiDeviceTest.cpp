@@ -1,4 +1,9 @@
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
 
 #include <algorithm>
 #include <atomic>
@@ -365,6 +370,118 @@ TEST_F(WifiDeviceTest, PicturesOfAnotherSizeThanTheOpenedOneAreSkipped) {
     // At most 3 packets wait undecoded: more decoded than queued means some were skipped.
     EXPECT_GT(statistics.packetsRead - statistics.packetsDropped, statistics.picturesQueued + 3)
         << "larger pictures were decoded, and skipped";
+}
+
+// The quadrant colours as a top-down BGR picture.
+std::vector<uint8_t> QuadrantPicture(int width, int height) {
+    std::vector<uint8_t> bgr(static_cast<size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const bool top = y < height / 2;
+            const bool left = x < width / 2;
+            const camsim::Rgb colour =
+                top ? (left ? camsim::kTopLeftColour : camsim::kTopRightColour)
+                    : (left ? camsim::kBottomLeftColour : camsim::kBottomRightColour);
+            uint8_t* pixel = &bgr[(static_cast<size_t>(y) * width + x) * 3];
+            pixel[0] = colour.blue;
+            pixel[1] = colour.green;
+            pixel[2] = colour.red;
+        }
+    }
+    return bgr;
+}
+
+std::vector<uint8_t> BaselineJpeg(const std::vector<uint8_t>& bgr, int width, int height) {
+    tjhandle encoder = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    EXPECT_EQ(tjCompress2(encoder, bgr.data(), width, 0, height, TJPF_BGR, &jpeg, &size, TJSAMP_422,
+                          90, 0),
+              0);
+    std::vector<uint8_t> bytes(jpeg, jpeg + size);
+    tjFree(jpeg);
+    tjDestroy(encoder);
+    return bytes;
+}
+
+// A lossless JPEG (SOF3), which libjpeg-turbo 2 does not decode and FFmpeg does.
+std::vector<uint8_t> LosslessJpeg(const std::vector<uint8_t>& bgr, int width, int height) {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_LJPEG);
+    AVCodecContext* context = codec ? avcodec_alloc_context3(codec) : nullptr;
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    std::vector<uint8_t> bytes;
+    if (context != nullptr && frame != nullptr && packet != nullptr) {
+        context->width = width;
+        context->height = height;
+        context->pix_fmt = AV_PIX_FMT_BGR24;
+        context->time_base = {1, 30};
+        frame->format = AV_PIX_FMT_BGR24;
+        frame->width = width;
+        frame->height = height;
+        if (avcodec_open2(context, codec, nullptr) == 0 && av_frame_get_buffer(frame, 0) == 0) {
+            for (int y = 0; y < height; ++y)
+                std::copy_n(&bgr[static_cast<size_t>(y) * width * 3], width * 3,
+                            frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0]);
+            if (avcodec_send_frame(context, frame) == 0 &&
+                avcodec_receive_packet(context, packet) == 0)
+                bytes.assign(packet->data, packet->data + packet->size);
+        }
+    }
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&context);
+    return bytes;
+}
+
+// Pictures libjpeg-turbo refuses go to FFmpeg's decoder and are counted; a picture cut
+// short only warns and is shown. Either way the picture arrives upright, in its colours.
+TEST_F(WifiDeviceTest, RefusedPicturesAreDecodedByFfmpegAndCutShortOnesAreShown) {
+    constexpr int kWidth = 320, kHeight = 240;
+    CamSimProcess camera(CamSimArguments("127.0.0.97", 18097, "320x240"));
+    ASSERT_TRUE(camera.Ready());
+    ASSERT_TRUE(store_.PointCameraAt("127.0.0.97", 18097));
+    std::vector<VideoFormat> formats;
+    CWifiDevice* device = CWifiDevice::Instance();
+    ASSERT_EQ(device->Open(formats), 0);
+    device->StopDecodeThread();
+    CFrameManager* queue = CFrameManager::Instance();
+    queue->Clear();
+
+    const std::vector<uint8_t> bgr = QuadrantPicture(kWidth, kHeight);
+    const std::vector<uint8_t> lossless = LosslessJpeg(bgr, kWidth, kHeight);
+    std::vector<uint8_t> cutShort = BaselineJpeg(bgr, kWidth, kHeight);
+    // The top half's data and a little more: the rest of the picture decodes as grey.
+    cutShort.resize(cutShort.size() * 2 / 3);
+    struct Case {
+        const char* name;
+        const std::vector<uint8_t>& jpeg;
+        uint64_t fallbacks;
+        bool wholePicture;
+    };
+    const Case cases[] = {{"lossless", lossless, 1, true}, {"cut short", cutShort, 1, false}};
+    for (const Case& pictureCase : cases) {
+        SCOPED_TRACE(pictureCase.name);
+        ASSERT_FALSE(pictureCase.jpeg.empty());
+        const uint64_t queued = device->GetStatistics().picturesQueued;
+        device->DecodePicture(pictureCase.jpeg.data(), pictureCase.jpeg.size());
+        EXPECT_EQ(device->GetStatistics().picturesQueued, queued + 1);
+        EXPECT_EQ(device->GetStatistics().fallbackDecodes, pictureCase.fallbacks);
+        QueuedFrame frame;
+        bool owned = false;
+        ASSERT_TRUE(queue->TakeFrame(frame, owned));
+        const int stride = kWidth * 3;
+        const uint8_t* topRow = frame.data + (kHeight - 3) * stride;
+        const uint8_t* bottomRow = frame.data + 2 * stride;
+        ExpectColour(topRow + 6, camsim::kTopLeftColour, "top left");
+        ExpectColour(topRow + stride - 9, camsim::kTopRightColour, "top right");
+        if (pictureCase.wholePicture) {
+            ExpectColour(bottomRow + 6, camsim::kBottomLeftColour, "bottom left");
+            ExpectColour(bottomRow + stride - 9, camsim::kBottomRightColour, "bottom right");
+        }
+        if (owned) delete[] frame.data;
+        queue->Clear();
+    }
 }
 
 uint32_t LatestCounter(CFrameManager* queue) {

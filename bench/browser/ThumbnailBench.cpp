@@ -1,6 +1,6 @@
-// Thumbnails of the media strip: decoding a 1920 x 1080 camera picture into a 160-pixel box
-// against a whole-size decode of the same file (goal: at most 0.25x), and the cache's memory
-// while a painter scrolls a strip of 10 000 files from end to end (goal: pixel bytes never
+// Thumbnails of the media strip: decoding one of the program's 1920 x 1080 photos into a
+// 160-pixel box against a whole-size decode of the same file (goal: at most 0.05x), and the cache's
+// memory while a painter scrolls a strip of 10 000 files from end to end (goal: pixel bytes never
 // above the limit, resident memory bounded alike).
 #include <benchmark/benchmark.h>
 #include <turbojpeg.h>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Skelvane/browser/ThumbnailCache.h"
+#include "platform/imaging/Exif.h"
 #include "platform/imaging/Thumbnail.h"
 #include "tests/support/EventCounter.h"
 #include "tests/support/TempFolder.h"
@@ -60,7 +61,9 @@ const std::string& FullHdPicture(int noiseBits) {
     std::string& path = paths[noiseBits];
     if (path.empty()) {
         path = (folder / ("full-hd-" + std::to_string(noiseBits) + ".jpg")).string();
-        imaging::WriteJpegFile(CameraPicture(1920, 1080, 1, noiseBits).View(), path, 100);
+        // Written as the program writes its photos, with an Exif thumbnail.
+        const imaging::PhotoTags tags{imaging::ExifDateTimeNow(), "bench camera", "Skelvane"};
+        imaging::WriteJpegFile(CameraPicture(1920, 1080, 1, noiseBits).View(), path, 100, &tags);
     }
     return path;
 }
@@ -207,9 +210,9 @@ int main(int argc, char** argv) {
         const auto eighth = reporter.fastest.find(std::string("BM_EighthSizeDecode/") + noiseBits);
         const double ratio = thumbnail->second / full->second;
         std::printf(
-            "noise %s bits: %7.3f ms vs %7.3f ms  ratio %.3f  (goal <= 0.25: %s); the library "
+            "noise %s bits: %7.3f ms vs %7.3f ms  ratio %.3f  (goal <= 0.05: %s); the library "
             "alone at 1/8: %.3f ms\n",
-            noiseBits, thumbnail->second, full->second, ratio, ratio <= 0.25 ? "met" : "missed",
+            noiseBits, thumbnail->second, full->second, ratio, ratio <= 0.05 ? "met" : "missed",
             eighth != reporter.fastest.end() ? eighth->second : 0.0);
     }
     benchmark::Shutdown();

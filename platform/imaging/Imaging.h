@@ -59,12 +59,17 @@ struct WriteResult {
     int systemError = 0;
 };
 
+struct PhotoTags;
+
 // Encodes `image` as a baseline JPEG of the given quality (1..100) and stores it at `path`.
+// With `tags`, an Exif segment follows the JFIF one: the tags, orientation 1 and a
+// thumbnail kExifThumbnailWidth pixels wide (Exif.h).
 // The bytes go to a temporary file in the same folder, are flushed to the disk and then
 // renamed into place without replacing anything, so `path` never holds half a picture and
 // an existing file is never overwritten (EEXIST). Write failures map onto the statuses:
 // EACCES/EPERM -> AccessDenied, ENOENT -> FileNotFound, other errno -> Win32Error.
-WriteResult WriteJpegFile(const BgrImageView& image, const std::string& path, int quality);
+WriteResult WriteJpegFile(const BgrImageView& image, const std::string& path, int quality,
+                          const PhotoTags* tags = nullptr);
 
 // `source` drawn into a width x height picture with bicubic interpolation; nothing when
 // either size is not positive or the scaler cannot be set up.
@@ -75,6 +80,12 @@ std::optional<BgrBitmap> ScaleBicubic(const BgrImageView& source, int width, int
 // scaler's downscale (as plain bilinear drawing does). The columns keep their width, which
 // both must share. False, with `target` untouched, when the sizes do not fit.
 bool ScaleHeightBilinear(const BgrImageView& source, const BgrImageSpan& target);
+
+// `source` drawn into `target`: width x height pixels of 4 bytes (blue, green, red, 255),
+// top row first, rows `targetStride` bytes apart, with plain bilinear sampling as a painter
+// draws a smoothly scaled picture: each pixel mixes the 4 source pixels around its centre.
+void DrawBilinearRgb32(const BgrImageView& source, uint8_t* target, int width, int height,
+                       int targetStride);
 
 // `first` followed by `then`, as the one type that does both.
 Gdiplus::RotateFlipType CombineRotateFlip(Gdiplus::RotateFlipType first,

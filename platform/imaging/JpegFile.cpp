@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "platform/imaging/Exif.h"
 #include "platform/imaging/Imaging.h"
 #include "platform/sys/Sys.h"
 
@@ -16,6 +17,8 @@ namespace {
 
 // Chroma halved both ways, as the usual still-picture encoders do at every quality.
 constexpr int kSubsampling = TJSAMP_420;
+// The embedded thumbnail's quality, as cameras write theirs.
+constexpr int kThumbnailQuality = 85;
 constexpr int kTemporaryNameAttempts = 100;
 // tjAlloc takes an int.
 constexpr unsigned long kMaxBufferBytes = 0x7FFFFFFF;
@@ -163,6 +166,19 @@ private:
     std::string path_;
 };
 
+// The Exif segment for a photo of `image`, encoding its thumbnail with `encoder`; empty
+// when the thumbnail does not encode or fit.
+std::vector<uint8_t> PhotoExif(const BgrImageView& image, const PhotoTags& tags,
+                               ThreadEncoder& encoder) {
+    const BgrBitmap thumbnail = ExifThumbnailPicture(image);
+    const unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    if (!encoder.Encode(thumbnail.View(), kThumbnailQuality, jpeg, size)) return {};
+    std::vector<uint8_t> segment = ExifSegment(tags, image.width, image.height, jpeg, size);
+    if (segment.empty()) sys::DebugTraceF("jpeg: a thumbnail of %lu bytes does not fit", size);
+    return segment;
+}
+
 }  // namespace
 
 std::vector<ImageCodecInfo> GetImageEncoders() {
@@ -175,7 +191,8 @@ std::vector<ImageCodecInfo> GetImageEncoders() {
     return encoders;
 }
 
-WriteResult WriteJpegFile(const BgrImageView& image, const std::string& path, int quality) {
+WriteResult WriteJpegFile(const BgrImageView& image, const std::string& path, int quality,
+                          const PhotoTags* tags) {
     if (image.pixels == nullptr || image.width <= 0 || image.height <= 0 ||
         image.rowStride < image.width * 3 || quality < 1 || quality > 100 || path.empty()) {
         sys::DebugTraceF("jpeg %s: refused: %dx%d picture, %d bytes per row, quality %d%s",
@@ -192,9 +209,20 @@ WriteResult WriteJpegFile(const BgrImageView& image, const std::string& path, in
     unsigned long jpegSize = 0;
     if (!encoder.Encode(image, quality, jpeg, jpegSize)) return {Gdiplus::GenericError, 0};
 
+    // The segment goes between the JFIF segment and the rest, written as three pieces so
+    // the picture's bytes are not copied.
+    std::vector<uint8_t> exif;
+    size_t head = 0;
+    if (tags != nullptr) {
+        thread_local ThreadEncoder thumbnailEncoder;
+        head = ExifInsertionPoint(jpeg, jpegSize);
+        if (head != 0 && thumbnailEncoder.Ready()) exif = PhotoExif(image, *tags, thumbnailEncoder);
+    }
     TemporaryFile file;
     int error = file.Create(path);
-    if (error == 0) error = file.Write(path, jpeg, jpegSize);
+    if (error == 0) error = file.Write(path, jpeg, head);
+    if (error == 0) error = file.Write(path, exif.data(), exif.size());
+    if (error == 0) error = file.Write(path, jpeg + head, jpegSize - head);
     if (error == 0) error = file.Commit(path);
     return error == 0 ? WriteResult{} : FromErrno(error);
 }

@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/imaging/Imaging.h"
 #include "platform/sys/Sys.h"
@@ -183,6 +184,79 @@ bool ScaleHeightBilinear(const BgrImageView& source, const BgrImageSpan& target)
                   rowBytes);
     }
     return true;
+}
+
+namespace {
+
+// Where a target pixel's centre falls between two source pixels: the first one's index and
+// the second's weight out of 256, clamped at the edges.
+struct Tap {
+    int first = 0;
+    int second = 0;
+    uint32_t weight = 0;
+};
+
+constexpr uint64_t kLaneMask = 0x00FF00FF00FFull;
+constexpr uint64_t kLaneHalf = 0x008000800080ull;
+
+// Blue, green and red of the pixel at `pixel` in the low 8 bits of three 16-bit lanes.
+inline uint64_t Lanes(const uint8_t* pixel) {
+    return pixel[0] | uint64_t{pixel[1]} << 16 | uint64_t{pixel[2]} << 32;
+}
+
+std::vector<Tap> BilinearTaps(int sourceLength, int targetLength) {
+    std::vector<Tap> taps(static_cast<size_t>(targetLength));
+    for (int i = 0; i < targetLength; ++i) {
+        // In 1/256 of a source pixel.
+        const int64_t centre =
+            (static_cast<int64_t>(2 * i + 1) * sourceLength * 256) / (2 * targetLength) - 128;
+        const int64_t clamped = std::clamp<int64_t>(centre, 0, (sourceLength - 1) * int64_t{256});
+        const int first = static_cast<int>(clamped >> 8);
+        taps[i] = {first, std::min(first + 1, sourceLength - 1),
+                   static_cast<uint32_t>(clamped & 255)};
+    }
+    return taps;
+}
+
+}  // namespace
+
+void DrawBilinearRgb32(const BgrImageView& source, uint8_t* target, int width, int height,
+                       int targetStride) {
+    if (source.pixels == nullptr || source.width <= 0 || source.height <= 0 || target == nullptr ||
+        width <= 0 || height <= 0 || targetStride < width * 4)
+        return;
+    const std::vector<Tap> columns = BilinearTaps(source.width, width);
+    const std::vector<Tap> rows = BilinearTaps(source.height, height);
+    const auto row = [&source](int index) {
+        const int stored = source.bottomUp ? source.height - 1 - index : index;
+        return source.pixels + static_cast<ptrdiff_t>(stored) * source.rowStride;
+    };
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* upper = row(rows[y].first);
+        const uint8_t* lower = row(rows[y].second);
+        const uint64_t down = rows[y].weight;
+        uint8_t* out = target + static_cast<ptrdiff_t>(y) * targetStride;
+        for (int x = 0; x < width; ++x) {
+            const Tap& column = columns[x];
+            const uint64_t across = column.weight;
+            const int left = column.first * 3;
+            const int right = column.second * 3;
+            // The three channels side by side, one per 16 bits: a weighted sum of two
+            // pixels (weights adding up to 256) stays within each lane.
+            const uint64_t top =
+                (Lanes(upper + left) * (256 - across) + Lanes(upper + right) * across) >> 8 &
+                kLaneMask;
+            const uint64_t bottom =
+                (Lanes(lower + left) * (256 - across) + Lanes(lower + right) * across) >> 8 &
+                kLaneMask;
+            const uint64_t mixed = (top * (256 - down) + bottom * down + kLaneHalf) >> 8;
+            out[0] = static_cast<uint8_t>(mixed);
+            out[1] = static_cast<uint8_t>(mixed >> 16);
+            out[2] = static_cast<uint8_t>(mixed >> 32);
+            out[3] = 255;
+            out += 4;
+        }
+    }
 }
 
 }  // namespace imaging

@@ -13,10 +13,12 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "platform/imaging/Exif.h"
 #include "platform/sys/Sys.h"
 #include "platform/sys/UniqueFd.h"
 
@@ -246,6 +248,32 @@ bool DecodeFirstFrame(AVFormatContext& movie, int stream, AVCodecContext& decode
     return avcodec_receive_frame(&decoder, &frame) == 0;
 }
 
+// The thumbnail a camera embedded in the Exif of `jpeg`, at the target size: only when it
+// has the picture's shape (some cameras letterbox theirs) and covers the target, so it
+// looks as the picture itself would. Nothing otherwise.
+std::optional<BgrBitmap> EmbeddedThumbnail(tjhandle decoder, const std::vector<uint8_t>& jpeg,
+                                           int width, int height, Size target) {
+    const ByteRange embedded = FindExifThumbnail(jpeg.data(), jpeg.size());
+    int thumbWidth = 0, thumbHeight = 0, subsampling = 0, colorspace = 0;
+    if (embedded.data == nullptr ||
+        tjDecompressHeader3(decoder, embedded.data, embedded.size, &thumbWidth, &thumbHeight,
+                            &subsampling, &colorspace) != 0 ||
+        thumbWidth < target.width || thumbHeight < target.height ||
+        !AcceptedSourceSize(thumbWidth, thumbHeight))
+        return std::nullopt;
+    // Shapes within 2 % of each other.
+    const int64_t across = int64_t{thumbWidth} * height;
+    const int64_t down = int64_t{thumbHeight} * width;
+    if (std::abs(across - down) * 50 > across) return std::nullopt;
+    BgrBitmap picture{thumbWidth, thumbHeight,
+                      std::vector<uint8_t>(static_cast<size_t>(thumbWidth) * thumbHeight * 3)};
+    if (tjDecompress2(decoder, embedded.data, embedded.size, picture.pixels.data(), thumbWidth, 0,
+                      thumbHeight, TJPF_BGR, TJFLAG_FASTUPSAMPLE) != 0)
+        return std::nullopt;
+    if (thumbWidth == target.width && thumbHeight == target.height) return picture;
+    return ScaleBicubic(picture.View(), target.width, target.height);
+}
+
 }  // namespace
 
 ThumbnailRect FitThumbnail(int pictureWidth, int pictureHeight, int boxWidth, int top) {
@@ -284,6 +312,11 @@ std::optional<BgrBitmap> DecodeJpegThumbnail(const std::string& path, int boxWid
         return std::nullopt;
     }
     const Size target = TargetSize(width, height, boxWidth);
+    if (boxWidth > 0) {
+        if (std::optional<BgrBitmap> embedded =
+                EmbeddedThumbnail(decoder.get(), *jpeg, width, height, target))
+            return embedded;
+    }
     const Size decoded = ReducedDecodeSize(width, height, target);
     BgrBitmap picture{
         decoded.width, decoded.height,

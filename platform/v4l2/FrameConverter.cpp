@@ -1,7 +1,6 @@
 #include "platform/v4l2/FrameConverter.h"
 
 #include <linux/videodev2.h>
-#include <turbojpeg.h>
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -63,8 +62,7 @@ FrameConverter::~FrameConverter() {
 }
 
 void FrameConverter::Release() {
-    if (jpegDecoder_) tjDestroy(jpegDecoder_);
-    jpegDecoder_ = nullptr;
+    jpegDecoder_.reset();
     sws_freeContext(scaler_);
     scaler_ = nullptr;
     pixelFormat_ = width_ = height_ = 0;
@@ -77,8 +75,8 @@ bool FrameConverter::Configure(uint32_t pixelFormat, uint32_t width, uint32_t he
     if (!info || width == 0 || height == 0 || width > 16384 || height > 16384) return false;
 
     if (info->layout == Layout::Jpeg) {
-        jpegDecoder_ = tjInitDecompress();
-        if (!jpegDecoder_) return false;
+        jpegDecoder_ = std::make_unique<imaging::JpegDecoder>();
+        if (!jpegDecoder_->Ready()) return false;
     } else {
         // Same size in and out: the flags only pick the chroma filter.
         scaler_ = sws_getContext(static_cast<int>(width), static_cast<int>(height), info->source,
@@ -132,18 +130,10 @@ bool FrameConverter::Convert(const uint8_t* src, size_t srcBytes, uint8_t* dst, 
 }
 
 bool FrameConverter::ConvertJpeg(const uint8_t* src, size_t srcBytes, uint8_t* dst) {
-    int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    if (srcBytes == 0 || srcBytes > 0xFFFFFFFFu ||
-        tjDecompressHeader3(jpegDecoder_, src, static_cast<unsigned long>(srcBytes), &width,
-                            &height, &subsampling, &colorspace) != 0)
-        return false;
-    // A frame of another size would be decoded scaled or cropped into the picture.
-    if (width != static_cast<int>(width_) || height != static_cast<int>(height_)) return false;
-    int result =
-        tjDecompress2(jpegDecoder_, src, static_cast<unsigned long>(srcBytes), dst, width,
-                      static_cast<int>(Rgb24Pitch(width_)), height, TJPF_BGR, TJFLAG_BOTTOMUP);
+    const imaging::BgrImageSpan picture{dst, static_cast<int>(width_), static_cast<int>(height_),
+                                        static_cast<int>(Rgb24Pitch(width_)), true};
     // A damaged frame that still decodes (a warning) is shown as the camera sent it.
-    return result == 0 || tjGetErrorCode(jpegDecoder_) == TJERR_WARNING;
+    return imaging::Shows(jpegDecoder_->Decode(src, srcBytes, picture));
 }
 
 bool FrameConverter::ConvertRaw(const uint8_t* src, size_t srcBytes, uint8_t* dst) {

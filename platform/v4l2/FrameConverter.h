@@ -4,7 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+#include "platform/imaging/JpegDecoder.h"
 
 struct SwsContext;
 
@@ -51,7 +54,7 @@ private:
     uint32_t pixelFormat_ = 0;
     uint32_t width_ = 0;
     uint32_t height_ = 0;
-    void* jpegDecoder_ = nullptr;
+    std::unique_ptr<imaging::JpegDecoder> jpegDecoder_;
     SwsContext* scaler_ = nullptr;
     // Source plane layout of raw formats.
     int planeCount_ = 0;

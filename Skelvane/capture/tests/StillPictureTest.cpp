@@ -12,7 +12,14 @@ namespace {
 // True when every quantisation table of the file is all ones, as quality 100 makes them.
 bool QuantisationIsAllOnes(const std::string& jpeg) {
     bool found = false;
-    for (size_t at = 0; (at = jpeg.find("\xFF\xDB", at)) != std::string::npos; at += 2) {
+    // The picture's own tables follow the Exif segment, whose thumbnail has tables of its own.
+    const size_t exif = jpeg.find("\xFF\xE1");
+    const size_t start = exif == std::string::npos
+                             ? 0
+                             : exif + 2 +
+                                   ((static_cast<uint8_t>(jpeg[exif + 2]) << 8) |
+                                    static_cast<uint8_t>(jpeg[exif + 3]));
+    for (size_t at = start; (at = jpeg.find("\xFF\xDB", at)) != std::string::npos; at += 2) {
         const size_t length =
             (static_cast<uint8_t>(jpeg[at + 2]) << 8) | static_cast<uint8_t>(jpeg[at + 3]);
         for (size_t table = at + 4; table + 65 <= at + 2 + length; table += 65) {

@@ -5,7 +5,9 @@
 // fed by the simulator at 1280x720 and 30 pictures a second; the grabber callback converts
 // each picture to YUYV as skelvane-vcam does and writes it to /dev/null (a write to the
 // loopback device is one copy into its buffer). Cost per picture = this process's processor
-// time over the run / pictures converted. The floor: tjDecompress2 of the simulator's JPEG
+// time over the run / pictures the camera sent meanwhile: the module decodes every picture
+// it receives, and its pin hands on the newest, so on a busy machine fewer are written than
+// decoded. The floor: tjDecompress2 of the simulator's JPEG
 // into BGR24 and the same conversion, on one thread. Lag = written - sent (the simulator's
 // send log), per distinct picture.
 //
@@ -156,6 +158,7 @@ int main(int argc, char** argv) {
     Feeder feeder;
     double cpu = 0;
     long pictures = 0;
+    int64_t windowStart = 0, windowEnd = 0;
     {
         CamSimProcess camera({"--address", kAddress, "--port", std::to_string(kPort), "--size",
                               std::to_string(kWidth) + "x" + std::to_string(kHeight), "--send-log",
@@ -178,8 +181,10 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         const double cpuStart = ProcessCpuSeconds();
         const long picturesStart = feeder.Pictures();
+        windowStart = NowNs();
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
         cpu = ProcessCpuSeconds() - cpuStart;
+        windowEnd = NowNs();
         pictures = feeder.Pictures() - picturesStart;
         capture.TearDown();
     }
@@ -188,15 +193,19 @@ int main(int argc, char** argv) {
     for (const auto& [counter, written] : feeder.Writes())
         if (auto sent = log.firstSent.find(counter); sent != log.firstSent.end())
             lags.push_back((written - sent->second) / 1e6);
-    const double perPicture = pictures > 0 ? cpu / pictures : 0;
+    long sent = 0;
+    for (const auto& [counter, when] : log.firstSent)
+        sent += when >= windowStart && when < windowEnd;
+    const double perPicture = sent > 0 ? cpu / sent : 0;
     const double ratio = floor > 0 ? perPicture / floor : 0;
     const double median = Percentile(lags, 0.5);
     std::printf("skelvane-vcam's path at %dx%d, 30 pictures/s, %g s\n", kWidth, kHeight, seconds);
-    std::printf("  pictures written            %ld (%.1f/s)\n", pictures, pictures / seconds);
+    std::printf("  pictures sent by the camera %ld (%.1f/s), written %ld (%.1f/s)\n", sent,
+                sent / seconds, pictures, pictures / seconds);
     std::printf("  processor time per picture  %.2f ms\n", perPicture * 1e3);
     std::printf("  floor (decode + YUYV)       %.2f ms\n", floor * 1e3);
     std::printf("  ratio                       %.2fx   goal <= %.1fx: %s\n", ratio, kGoalRatio,
-                pictures > 0 && ratio <= kGoalRatio ? "met" : "MISSED");
+                sent > 0 && ratio <= kGoalRatio ? "met" : "MISSED");
     std::printf(
         "  lag camera -> device write  median %.1f ms, p95 %.1f ms, %zu pictures   goal "
         "median < %.0f ms: %s\n",

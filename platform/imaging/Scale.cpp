@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "platform/imaging/DrawBilinear.h"
@@ -220,9 +221,10 @@ std::vector<Tap> BilinearTaps(int sourceLength, int targetLength) {
     return taps;
 }
 
-// One source row mixed across: per target pixel blue, green, red and 255 in four 16-bit
-// lanes. A weighted sum of two pixels (weights adding up to 256) stays within each lane.
-void MixAcross(const uint8_t* row, const std::vector<Tap>& columns, uint64_t* out) {
+// Source row `row` mixed across into the target pixels of `columns`: per pixel blue, green,
+// red and 255 in four 16-bit lanes. A weighted sum of two pixels (weights adding up to 256)
+// stays within each lane.
+void MixAcross(const uint8_t* row, std::span<const Tap> columns, uint64_t* out) {
     for (const Tap& column : columns) {
         const uint64_t across = column.weight;
         *out++ = ((Lanes(row + column.first * 3) * (256 - across) +
@@ -269,15 +271,67 @@ __attribute__((target("avx2"))) void MixDownAvx2(const uint64_t* upper, const ui
     }
     MixDown(upper + x, lower + x, down, out + 4 * x, count - x);
 }
+
+// The leading columns, in groups of 4, whose two source pixels lie side by side and can be
+// read as 8 bytes without passing the row's end.
+struct VectorColumns {
+    std::vector<int32_t> offsets;   // of the first pixel, in bytes
+    std::vector<uint64_t> weights;  // of the second pixel, in each 16-bit lane
+};
+
+VectorColumns ColumnsForVectors(const std::vector<Tap>& columns, int sourceWidth) {
+    VectorColumns vector;
+    for (const Tap& column : columns) {
+        if (column.first * 3 + 8 > sourceWidth * 3 || column.second != column.first + 1) break;
+        vector.offsets.push_back(column.first * 3);
+        vector.weights.push_back(column.weight * 0x0001000100010001ull);
+    }
+    vector.offsets.resize(vector.offsets.size() & ~size_t{3});
+    vector.weights.resize(vector.offsets.size());
+    return vector;
+}
+
+// MixAcross four target pixels at a time: one gather reads both source pixels of each.
+__attribute__((target("avx2"))) void MixAcrossAvx2(const uint8_t* row, const VectorColumns& vector,
+                                                   std::span<const Tap> columns, uint64_t* out) {
+    constexpr char kNone = -128;
+    const __m256i firstPixel = _mm256_setr_epi8(
+        0, kNone, 1, kNone, 2, kNone, kNone, kNone, 8, kNone, 9, kNone, 10, kNone, kNone, kNone, 0,
+        kNone, 1, kNone, 2, kNone, kNone, kNone, 8, kNone, 9, kNone, 10, kNone, kNone, kNone);
+    const __m256i secondPixel = _mm256_setr_epi8(
+        3, kNone, 4, kNone, 5, kNone, kNone, kNone, 11, kNone, 12, kNone, 13, kNone, kNone, kNone,
+        3, kNone, 4, kNone, 5, kNone, kNone, kNone, 11, kNone, 12, kNone, 13, kNone, kNone, kNone);
+    const __m256i whole = _mm256_set1_epi16(256);
+    const __m256i opaque = _mm256_set1_epi64x(static_cast<long long>(kOpaque));
+    const size_t count = vector.offsets.size();
+    for (size_t x = 0; x < count; x += 4) {
+        const __m256i pairs = _mm256_i32gather_epi64(
+            reinterpret_cast<const long long*>(row),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(&vector.offsets[x])), 1);
+        const __m256i second =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&vector.weights[x]));
+        const __m256i sum =
+            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_shuffle_epi8(pairs, firstPixel),
+                                                _mm256_sub_epi16(whole, second)),
+                             _mm256_mullo_epi16(_mm256_shuffle_epi8(pairs, secondPixel), second));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_or_si256(_mm256_srli_epi16(sum, 8), opaque));
+    }
+    MixAcross(row, columns.subspan(count), out + count);
+}
 #endif
 
 // The source rows mixed across, two at a time: a row shared by neighbouring target rows (as
 // when enlarging) is mixed once.
 class AcrossRows {
 public:
-    AcrossRows(const BgrImageView& source, int width)
+    AcrossRows(const BgrImageView& source, int width, [[maybe_unused]] VectorUse use)
         : source_(source), columns_(BilinearTaps(source.width, width)) {
         for (std::vector<uint64_t>& row : rows_) row.resize(static_cast<size_t>(width));
+#if defined(__x86_64__) || defined(__i386__)
+        static const bool avx2 = __builtin_cpu_supports("avx2");
+        if (use != VectorUse::Plain && avx2) vector_ = ColumnsForVectors(columns_, source.width);
+#endif
     }
 
     // Source row `wanted` mixed across, kept beside row `kept` if that one is held.
@@ -286,8 +340,13 @@ public:
             if (held_[slot] == wanted) return rows_[slot].data();
         const int slot = held_[0] == kept ? 1 : 0;
         const int stored = source_.bottomUp ? source_.height - 1 - wanted : wanted;
-        MixAcross(source_.pixels + static_cast<ptrdiff_t>(stored) * source_.rowStride, columns_,
-                  rows_[slot].data());
+        const uint8_t* row = source_.pixels + static_cast<ptrdiff_t>(stored) * source_.rowStride;
+#if defined(__x86_64__) || defined(__i386__)
+        if (!vector_.offsets.empty())
+            MixAcrossAvx2(row, vector_, columns_, rows_[slot].data());
+        else
+#endif
+            MixAcross(row, columns_, rows_[slot].data());
         held_[slot] = wanted;
         return rows_[slot].data();
     }
@@ -295,6 +354,9 @@ public:
 private:
     const BgrImageView& source_;
     const std::vector<Tap> columns_;
+#if defined(__x86_64__) || defined(__i386__)
+    VectorColumns vector_;
+#endif
     std::vector<uint64_t> rows_[2];
     int held_[2] = {-1, -1};
 };
@@ -311,7 +373,7 @@ void DrawBilinearRgb32(const BgrImageView& source, uint8_t* target, int width, i
     static const bool avx2 = __builtin_cpu_supports("avx2");
     if (use != VectorUse::Plain && avx2) mixDown = MixDownAvx2;
 #endif
-    AcrossRows across(source, width);
+    AcrossRows across(source, width, use);
     const std::vector<Tap> rows = BilinearTaps(source.height, height);
     for (int y = 0; y < height; ++y) {
         const Tap& row = rows[y];

@@ -255,7 +255,7 @@ TEST(DrawBilinearTest, EveryPathDrawsTheSameBytesAsThePixelByPixelMix) {
     constexpr int kTargetPadding = 12;
     for (const auto& size : sizes) {
         for (const bool bottomUp : {true, false}) {
-            Picture source(size.sourceWidth, size.sourceHeight, 5, bottomUp);
+            Picture source(size.sourceWidth, size.sourceHeight, bottomUp ? 0 : 5, bottomUp);
             uint32_t noise = 12345;
             for (uint8_t& byte : source.bytes) {
                 noise = noise * 1103515245u + 12345u;

@@ -7,41 +7,6 @@ CFrameManager::~CFrameManager() {
     delete[] retired_;
 }
 
-uint8_t* CFrameManager::TakeSpare(int32_t size) {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    if (spares_.empty() || spareSize_ != size) {
-        return new uint8_t[static_cast<size_t>(std::max(size, 0))];
-    }
-    uint8_t* spare = spares_.back();
-    spares_.pop_back();
-    return spare;
-}
-
-void CFrameManager::Recycle(uint8_t* data, int32_t size) {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    if (data == nullptr) {
-        return;
-    }
-    if (size != spareSize_) {
-        // The stream changed size: the older spares fit no picture any more.
-        for (uint8_t* spare : spares_) {
-            delete[] spare;
-        }
-        spares_.clear();
-        spareSize_ = size;
-    }
-    if (spares_.size() < kMostSpares) {
-        spares_.push_back(data);
-    } else {
-        delete[] data;
-    }
-}
-
-void CFrameManager::RecycleRetired() {
-    Recycle(retired_, retiredSize_);
-    retired_ = nullptr;
-}
-
 int32_t CFrameManager::GetCount() {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     return static_cast<int32_t>(frames_.size());
@@ -68,20 +33,20 @@ void CFrameManager::DropHead() {
     frames_.pop_front();
     bytes_ -= oldest.size;
     if (oldest.data == lent_) {
-        // The consumer may still be copying it: recycled at its next take.
-        RecycleRetired();
+        // The consumer may still be copying it: freed at its next take.
+        delete[] retired_;
         retired_ = oldest.data;
-        retiredSize_ = oldest.size;
         lent_ = nullptr;
     } else {
-        Recycle(oldest.data, oldest.size);
+        delete[] oldest.data;
     }
 }
 
 bool CFrameManager::TakeFrame(QueuedFrame& out, bool& owned) {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     // A new take means the consumer finished with whatever it was lent before.
-    RecycleRetired();
+    delete[] retired_;
+    retired_ = nullptr;
     lent_ = nullptr;
     if (!TakeHead(out, owned)) {
         return false;
@@ -123,8 +88,4 @@ void CFrameManager::Clear() {
     while (!frames_.empty()) {
         DropHead();
     }
-    for (uint8_t* spare : spares_) {
-        delete[] spare;
-    }
-    spares_.clear();
 }

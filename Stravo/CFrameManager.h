@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <list>
 #include <mutex>
-#include <vector>
 
 #include "common/Singleton.h"
 
@@ -44,26 +43,14 @@ public:
     // newest are freed first: a consumer slower than the camera shows the present instead of
     // falling up to 21 pictures behind.
     bool TakeLiveFrame(QueuedFrame& out, bool& owned);
-    // Frees every queued picture and spare array; one still lent to the consumer is freed at
-    // its next take.
+    // Frees every queued picture; one still lent to the consumer is freed at its next take.
     void Clear();
-
-    // An array of `size` bytes for the next picture: a spare one when there is one of that
-    // size, so that the pictures of a stream reuse their memory instead of faulting fresh
-    // pages in for every picture; else a new[] one.
-    uint8_t* TakeSpare(int32_t size);
-    // Takes back a picture array (new[]) that is done with: kept as a spare, at most
-    // kMostSpares of the newest size, or freed.
-    void Recycle(uint8_t* data, int32_t size);
-
-    static constexpr size_t kMostSpares = 2;
 
 private:
     CFrameManager() = default;
     bool TakeHead(QueuedFrame& out, bool& owned);
-    // Removes the oldest picture and recycles it, or keeps it for the consumer it is lent to.
+    // Removes the oldest picture and frees it, or keeps it for the consumer it is lent to.
     void DropHead();
-    void RecycleRetired();
 
     std::recursive_mutex lock_;
     std::list<QueuedFrame> frames_;
@@ -72,7 +59,4 @@ private:
     // consumer may still be copying it, freeing waits for the consumer's next take.
     const uint8_t* lent_ = nullptr;
     uint8_t* retired_ = nullptr;
-    int32_t retiredSize_ = 0;
-    std::vector<uint8_t*> spares_;  // all of spareSize_ bytes
-    int32_t spareSize_ = 0;
 };

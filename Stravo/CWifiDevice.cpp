@@ -353,7 +353,7 @@ void CWifiDevice::DecodePicture(const uint8_t* jpeg, size_t size) {
     if (decoder_ == nullptr) {
         return;
     }
-    std::unique_ptr<uint8_t[]> picture(CFrameManager::Instance()->TakeSpare(pictureSize_));
+    std::unique_ptr<uint8_t[]> picture(new uint8_t[pictureSize_]);
     const imaging::BgrImageSpan target{picture.get(), width_, height_, RowPitch(width_), true};
     const imaging::JpegDecodeStatus status = jpegDecoder_.Decode(jpeg, size, target);
     if (imaging::Shows(status)) {
@@ -423,7 +423,7 @@ void CWifiDevice::QueuePicture(const AVFrame& frame) {
         strides[i] = -frame.linesize[i];
     }
     // The scaler writes straight into the array handed to the queue: one conversion, no copy.
-    auto* picture = CFrameManager::Instance()->TakeSpare(pictureSize_);
+    auto* picture = new uint8_t[pictureSize_];
     av_image_fill_arrays(outputPicture_->data, outputPicture_->linesize, picture, AV_PIX_FMT_BGR24,
                          width_, height_, kRowAlignment);
     sws_scale(scaler_, planes, strides, 0, height_, outputPicture_->data, outputPicture_->linesize);

@@ -155,7 +155,7 @@ bool CStravoPin::CopyNextFrame(BYTE* buffer, ULONG& length) {
         std::memcpy(buffer, frame.data, size);
         length = size;
     }
-    if (owned) CFrameManager::Instance()->Recycle(frame.data, frame.size);
+    if (owned) delete[] frame.data;
     return copied;
 }
 

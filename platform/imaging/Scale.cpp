@@ -9,8 +9,10 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <vector>
 
+#include "platform/imaging/DrawBilinear.h"
 #include "platform/imaging/Imaging.h"
 #include "platform/sys/Sys.h"
 
@@ -197,7 +199,8 @@ struct Tap {
 };
 
 constexpr uint64_t kLaneMask = 0x00FF00FF00FFull;
-constexpr uint64_t kLaneHalf = 0x008000800080ull;
+constexpr uint64_t kOpaque = uint64_t{255} << 48;
+constexpr uint64_t kLaneHalf = 0x0080008000800080ull;
 
 // Blue, green and red of the pixel at `pixel` in the low 8 bits of three 16-bit lanes.
 inline uint64_t Lanes(const uint8_t* pixel) {
@@ -218,45 +221,173 @@ std::vector<Tap> BilinearTaps(int sourceLength, int targetLength) {
     return taps;
 }
 
+// Source row `row` mixed across into the target pixels of `columns`: per pixel blue, green,
+// red and 255 in four 16-bit lanes. A weighted sum of two pixels (weights adding up to 256)
+// stays within each lane.
+void MixAcross(const uint8_t* row, std::span<const Tap> columns, uint64_t* out) {
+    for (const Tap& column : columns) {
+        const uint64_t across = column.weight;
+        *out++ = ((Lanes(row + column.first * 3) * (256 - across) +
+                   Lanes(row + column.second * 3) * across) >>
+                      8 &
+                  kLaneMask) |
+                 kOpaque;
+    }
+}
+
+// Two rows from MixAcross mixed down into `count` pixels of 4 bytes, rounded.
+void MixDown(const uint64_t* upper, const uint64_t* lower, uint64_t down, uint8_t* out,
+             size_t count) {
+    for (size_t x = 0; x < count; ++x, out += 4) {
+        const uint64_t mixed = (upper[x] * (256 - down) + lower[x] * down + kLaneHalf) >> 8;
+        for (int c = 0; c < 4; ++c) out[c] = static_cast<uint8_t>(mixed >> (16 * c));
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The same sums 16 lanes at a time: each product and their sum stay below 65536, so the
+// low 16 bits of the multiplies are exact.
+__attribute__((target("avx2"))) inline __m256i MixDownLanes(const uint64_t* upper,
+                                                            const uint64_t* lower, __m256i up,
+                                                            __m256i down) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(upper));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lower));
+    const __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(a, up), _mm256_mullo_epi16(b, down));
+    return _mm256_srli_epi16(_mm256_add_epi16(sum, _mm256_set1_epi16(128)), 8);
+}
+
+__attribute__((target("avx2"))) void MixDownAvx2(const uint64_t* upper, const uint64_t* lower,
+                                                 uint64_t down, uint8_t* out, size_t count) {
+    const __m256i upWeight = _mm256_set1_epi16(static_cast<int16_t>(256 - down));
+    const __m256i downWeight = _mm256_set1_epi16(static_cast<int16_t>(down));
+    size_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+        // Packing works within each 128-bit half; the 64-bit quarters are put back in order.
+        const __m256i packed =
+            _mm256_packus_epi16(MixDownLanes(upper + x, lower + x, upWeight, downWeight),
+                                MixDownLanes(upper + x + 4, lower + x + 4, upWeight, downWeight));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * x),
+                            _mm256_permute4x64_epi64(packed, 0xD8));
+    }
+    MixDown(upper + x, lower + x, down, out + 4 * x, count - x);
+}
+
+// The leading columns, in groups of 4, whose two source pixels lie side by side and can be
+// read as 8 bytes without passing the row's end.
+struct VectorColumns {
+    std::vector<int32_t> offsets;   // of the first pixel, in bytes
+    std::vector<uint64_t> weights;  // of the second pixel, in each 16-bit lane
+};
+
+VectorColumns ColumnsForVectors(const std::vector<Tap>& columns, int sourceWidth) {
+    VectorColumns vector;
+    for (const Tap& column : columns) {
+        if (column.first * 3 + 8 > sourceWidth * 3 || column.second != column.first + 1) break;
+        vector.offsets.push_back(column.first * 3);
+        vector.weights.push_back(column.weight * 0x0001000100010001ull);
+    }
+    vector.offsets.resize(vector.offsets.size() & ~size_t{3});
+    vector.weights.resize(vector.offsets.size());
+    return vector;
+}
+
+// MixAcross four target pixels at a time: one gather reads both source pixels of each.
+__attribute__((target("avx2"))) void MixAcrossAvx2(const uint8_t* row, const VectorColumns& vector,
+                                                   std::span<const Tap> columns, uint64_t* out) {
+    constexpr char kNone = -128;
+    const __m256i firstPixel = _mm256_setr_epi8(
+        0, kNone, 1, kNone, 2, kNone, kNone, kNone, 8, kNone, 9, kNone, 10, kNone, kNone, kNone, 0,
+        kNone, 1, kNone, 2, kNone, kNone, kNone, 8, kNone, 9, kNone, 10, kNone, kNone, kNone);
+    const __m256i secondPixel = _mm256_setr_epi8(
+        3, kNone, 4, kNone, 5, kNone, kNone, kNone, 11, kNone, 12, kNone, 13, kNone, kNone, kNone,
+        3, kNone, 4, kNone, 5, kNone, kNone, kNone, 11, kNone, 12, kNone, 13, kNone, kNone, kNone);
+    const __m256i whole = _mm256_set1_epi16(256);
+    const __m256i opaque = _mm256_set1_epi64x(static_cast<long long>(kOpaque));
+    const size_t count = vector.offsets.size();
+    for (size_t x = 0; x < count; x += 4) {
+        const __m256i pairs = _mm256_i32gather_epi64(
+            reinterpret_cast<const long long*>(row),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(&vector.offsets[x])), 1);
+        const __m256i second =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&vector.weights[x]));
+        const __m256i sum =
+            _mm256_add_epi16(_mm256_mullo_epi16(_mm256_shuffle_epi8(pairs, firstPixel),
+                                                _mm256_sub_epi16(whole, second)),
+                             _mm256_mullo_epi16(_mm256_shuffle_epi8(pairs, secondPixel), second));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_or_si256(_mm256_srli_epi16(sum, 8), opaque));
+    }
+    MixAcross(row, columns.subspan(count), out + count);
+}
+#endif
+
+// The source rows mixed across, two at a time: a row shared by neighbouring target rows (as
+// when enlarging) is mixed once.
+class AcrossRows {
+public:
+    AcrossRows(const BgrImageView& source, int width, [[maybe_unused]] VectorUse use)
+        : source_(source), columns_(BilinearTaps(source.width, width)) {
+        for (std::vector<uint64_t>& row : rows_) row.resize(static_cast<size_t>(width));
+#if defined(__x86_64__) || defined(__i386__)
+        static const bool avx2 = __builtin_cpu_supports("avx2");
+        if (use != VectorUse::Plain && avx2) vector_ = ColumnsForVectors(columns_, source.width);
+#endif
+    }
+
+    // Source row `wanted` mixed across, kept beside row `kept` if that one is held.
+    const uint64_t* Get(int wanted, int kept) {
+        for (int slot = 0; slot < 2; ++slot)
+            if (held_[slot] == wanted) return rows_[slot].data();
+        const int slot = held_[0] == kept ? 1 : 0;
+        const int stored = source_.bottomUp ? source_.height - 1 - wanted : wanted;
+        const uint8_t* row = source_.pixels + static_cast<ptrdiff_t>(stored) * source_.rowStride;
+#if defined(__x86_64__) || defined(__i386__)
+        if (!vector_.offsets.empty())
+            MixAcrossAvx2(row, vector_, columns_, rows_[slot].data());
+        else
+#endif
+            MixAcross(row, columns_, rows_[slot].data());
+        held_[slot] = wanted;
+        return rows_[slot].data();
+    }
+
+private:
+    const BgrImageView& source_;
+    const std::vector<Tap> columns_;
+#if defined(__x86_64__) || defined(__i386__)
+    VectorColumns vector_;
+#endif
+    std::vector<uint64_t> rows_[2];
+    int held_[2] = {-1, -1};
+};
+
 }  // namespace
 
 void DrawBilinearRgb32(const BgrImageView& source, uint8_t* target, int width, int height,
-                       int targetStride) {
+                       int targetStride, VectorUse use) {
     if (source.pixels == nullptr || source.width <= 0 || source.height <= 0 || target == nullptr ||
         width <= 0 || height <= 0 || targetStride < width * 4)
         return;
-    const std::vector<Tap> columns = BilinearTaps(source.width, width);
+    auto mixDown = MixDown;
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (use != VectorUse::Plain && avx2) mixDown = MixDownAvx2;
+#endif
+    AcrossRows across(source, width, use);
     const std::vector<Tap> rows = BilinearTaps(source.height, height);
-    const auto row = [&source](int index) {
-        const int stored = source.bottomUp ? source.height - 1 - index : index;
-        return source.pixels + static_cast<ptrdiff_t>(stored) * source.rowStride;
-    };
     for (int y = 0; y < height; ++y) {
-        const uint8_t* upper = row(rows[y].first);
-        const uint8_t* lower = row(rows[y].second);
-        const uint64_t down = rows[y].weight;
-        uint8_t* out = target + static_cast<ptrdiff_t>(y) * targetStride;
-        for (int x = 0; x < width; ++x) {
-            const Tap& column = columns[x];
-            const uint64_t across = column.weight;
-            const int left = column.first * 3;
-            const int right = column.second * 3;
-            // The three channels side by side, one per 16 bits: a weighted sum of two
-            // pixels (weights adding up to 256) stays within each lane.
-            const uint64_t top =
-                (Lanes(upper + left) * (256 - across) + Lanes(upper + right) * across) >> 8 &
-                kLaneMask;
-            const uint64_t bottom =
-                (Lanes(lower + left) * (256 - across) + Lanes(lower + right) * across) >> 8 &
-                kLaneMask;
-            const uint64_t mixed = (top * (256 - down) + bottom * down + kLaneHalf) >> 8;
-            out[0] = static_cast<uint8_t>(mixed);
-            out[1] = static_cast<uint8_t>(mixed >> 16);
-            out[2] = static_cast<uint8_t>(mixed >> 32);
-            out[3] = 255;
-            out += 4;
-        }
+        const Tap& row = rows[y];
+        const uint64_t* upper = across.Get(row.first, row.second);
+        // A row that falls on a source row needs no second one.
+        const uint64_t* lower = row.weight == 0 ? upper : across.Get(row.second, row.first);
+        mixDown(upper, lower, row.weight, target + static_cast<ptrdiff_t>(y) * targetStride,
+                static_cast<size_t>(width));
     }
+}
+
+void DrawBilinearRgb32(const BgrImageView& source, uint8_t* target, int width, int height,
+                       int targetStride) {
+    DrawBilinearRgb32(source, target, width, height, targetStride, VectorUse::Best);
 }
 
 }  // namespace imaging

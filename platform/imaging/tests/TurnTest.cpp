@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <tuple>
 #include <vector>
 
+#include "platform/imaging/DrawBilinear.h"
 #include "platform/imaging/Imaging.h"
 #include "platform/imaging/RotateFlipCopy.h"
 
@@ -231,6 +233,64 @@ TEST(ScaleHeightTest, PicturesOfDifferentWidthsAreRefusedUntouched) {
     const std::vector<uint8_t> before = target.bytes;
     EXPECT_FALSE(imaging::ScaleHeightBilinear(source.View(), target.Span()));
     EXPECT_EQ(target.bytes, before);
+}
+
+// The live pane's drawing, pixel by pixel from its definition: the centre of target pixel i
+// falls at (i + 0.5) * s / t - 0.5 source pixels (in 1/256ths, held inside the picture); the
+// two source pixels around it are mixed across (cut to whole levels), then the two rows
+// down (rounded). Every path must give these bytes exactly, the row padding left alone.
+TEST(DrawBilinearTest, EveryPathDrawsTheSameBytesAsThePixelByPixelMix) {
+    const auto around = [](int i, int source, int target) {
+        const int64_t centre = std::clamp<int64_t>(
+            (int64_t{2 * i + 1} * source * 256) / (2 * target) - 128, 0, (source - 1) * 256LL);
+        const int first = static_cast<int>(centre >> 8);
+        return std::tuple{first, std::min(first + 1, source - 1), static_cast<int>(centre & 255)};
+    };
+    // Same size, halved, enlarged, odd widths around the 8-pixel vector step, one pixel.
+    const struct {
+        int sourceWidth, sourceHeight, width, height;
+    } sizes[] = {{16, 9, 16, 9},  {32, 18, 16, 9},      {37, 21, 37, 21}, {37, 21, 18, 10},
+                 {13, 7, 61, 29}, {100, 60, 57, 31},    {9, 9, 15, 3},    {1, 1, 9, 5},
+                 {7, 5, 1, 1},    {640, 360, 1280, 720}};
+    constexpr int kTargetPadding = 12;
+    for (const auto& size : sizes) {
+        for (const bool bottomUp : {true, false}) {
+            Picture source(size.sourceWidth, size.sourceHeight, bottomUp ? 0 : 5, bottomUp);
+            uint32_t noise = 12345;
+            for (uint8_t& byte : source.bytes) {
+                noise = noise * 1103515245u + 12345u;
+                byte = static_cast<uint8_t>(noise >> 23);
+            }
+            const int stride = size.width * 4 + kTargetPadding;
+            std::vector<uint8_t> expected(static_cast<size_t>(stride) * size.height, 0xA5);
+            for (int y = 0; y < size.height; ++y) {
+                const auto [upper, lower, down] = around(y, size.sourceHeight, size.height);
+                for (int x = 0; x < size.width; ++x) {
+                    const auto [left, right, across] = around(x, size.sourceWidth, size.width);
+                    const auto mix = [&](int row, int c) {
+                        return (source.At(left, row, c) * (256 - across) +
+                                source.At(right, row, c) * across) >>
+                               8;
+                    };
+                    uint8_t* out = &expected[static_cast<size_t>(y) * stride + x * 4];
+                    for (int c = 0; c < 3; ++c)
+                        out[c] = static_cast<uint8_t>(
+                            (mix(upper, c) * (256 - down) + mix(lower, c) * down + 128) >> 8);
+                    out[3] = 255;
+                }
+            }
+            for (const imaging::VectorUse use :
+                 {imaging::VectorUse::Plain, imaging::VectorUse::Avx2, imaging::VectorUse::Best}) {
+                std::vector<uint8_t> drawn(expected.size(), 0xA5);
+                imaging::DrawBilinearRgb32(source.View(), drawn.data(), size.width, size.height,
+                                           stride, use);
+                EXPECT_TRUE(drawn == expected)
+                    << size.sourceWidth << "x" << size.sourceHeight << " to " << size.width << "x"
+                    << size.height << (bottomUp ? " bottom-up" : " top-down") << " use "
+                    << static_cast<int>(use);
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Pictures into the YUYV 4:2:2 layout every camera program accepts, scaled when the device
-// holds another size than the picture's.
+// Pictures into the YUYV 4:2:2 layout every camera program accepts: the camera's at the
+// device's size through libyuv, scaled ones (the device holds another size) and the notice
+// through libswscale.
 #pragma once
 
 #include <cstdint>
@@ -30,10 +31,15 @@ public:
     bool Convert(const SourcePicture& picture, int width, int height, std::vector<uint8_t>& yuyv);
 
 private:
+    // Rows converted together on the common path, where the device has the picture's size.
+    static constexpr int kBandRows = 16;
+    bool ConvertSameSize(const SourcePicture& picture, std::vector<uint8_t>& yuyv);
+
     struct ContextDeleter {
         void operator()(SwsContext* context) const;
     };
-    std::unique_ptr<SwsContext, ContextDeleter> context_;
+    std::unique_ptr<SwsContext, ContextDeleter> context_;  // other sizes and layouts
+    std::vector<uint8_t> band_;
 };
 
 }  // namespace vcam

@@ -63,7 +63,7 @@ std::vector<uint8_t> QuadrantPicture(int width, int height, PictureLayout layout
 }
 
 // Pictures reach readers upright and in their colours, at the device's size whatever the
-// camera's, from either layout (odd widths pad their rows).
+// camera's, from either layout (odd widths pad their rows), through both converters.
 TEST(YuyvConverter, UprightTrueColoursAtTheDevicesSize) {
     struct Case {
         int width, height;
@@ -72,6 +72,7 @@ TEST(YuyvConverter, UprightTrueColoursAtTheDevicesSize) {
     };
     const Case cases[] = {
         {640, 480, PictureLayout::kBottomUpBgr24, 640, 480},
+        {322, 241, PictureLayout::kBottomUpBgr24, 322, 241},  // padded rows, a short last band
         {1280, 720, PictureLayout::kBottomUpBgr24, 640, 480},
         {322, 240, PictureLayout::kBottomUpBgr24, 1280, 720},
         {641, 479, PictureLayout::kBottomUpBgr24, 640, 480},

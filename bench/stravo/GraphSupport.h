@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -24,6 +25,13 @@
 extern char** environ;
 
 namespace stravobench {
+
+// The monotonic clock in nanoseconds, as the simulator's send log has it.
+inline int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 inline std::string BinPath(const std::string& name) {
     const char* binDir = std::getenv("SKELVANE_BIN_DIR");

@@ -27,7 +27,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace stravobench;
 
 constexpr int kWidth = 640;
@@ -39,11 +38,6 @@ constexpr double kWindowSeconds = 10;
 // simulator there.
 constexpr const char* kAddress = "127.0.0.70";
 constexpr int kPort = 18070;
-
-int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
-}
 
 // Notes the first arrival of every picture the grabber receives.
 class ArrivalRecorder : public support::BufferCallback<> {

@@ -36,7 +36,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace stravobench;
 
 constexpr int kWidth = 1280;
@@ -45,11 +44,6 @@ constexpr double kGoalRatio = 1.3;
 constexpr double kGoalMedianMs = 100;
 constexpr const char* kAddress = "127.0.0.71";
 constexpr int kPort = 18071;
-
-int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
-        .count();
-}
 
 double ProcessCpuSeconds() {
     rusage usage{};

@@ -17,15 +17,16 @@
 #include "platform/v4l2/V4l2Device.h"
 
 namespace v4l2 {
-namespace {
 
-int Ioctl(int fd, unsigned long request, void* arg) {
+int Ioctl(int fd, unsigned long request, void* argument) {
     int result;
     do {
-        result = ioctl(fd, request, arg);
+        result = ioctl(fd, request, argument);
     } while (result < 0 && errno == EINTR);
     return result < 0 ? errno : 0;
 }
+
+namespace {
 
 // Waits for input on fd: 0 ready, ETIMEDOUT, or errno.
 int WaitReadable(int fd, int timeoutMs) {

@@ -15,6 +15,10 @@
 
 namespace v4l2 {
 
+// An ioctl on an open descriptor, repeated when a signal interrupts it: 0 or the errno
+// value. The kernel nodes below use it, and so do tools that talk to a device directly.
+int Ioctl(int fd, unsigned long request, void* argument);
+
 // One opened video node. Every call returns 0 or the errno value of the failed request.
 class IDeviceNode {
 public:

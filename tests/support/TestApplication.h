@@ -3,6 +3,9 @@
 #pragma once
 
 #include <QApplication>
+#include <QElapsedTimer>
+
+#include <functional>
 
 inline QApplication*& TestApplication() {
     static QApplication* application = nullptr;
@@ -19,4 +22,15 @@ inline void StartTestApplication() {
 inline void StopTestApplication() {
     delete TestApplication();
     TestApplication() = nullptr;
+}
+
+// Runs the event loop until `done` says so (true) or `milliseconds` passed (false).
+inline bool ProcessEventsUntil(const std::function<bool()>& done, int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
 }

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,17 +11,12 @@
 
 #include "platform/sys/Sys.h"
 #include "platform/v4l2/LoopbackCamera.h"
+#include "platform/v4l2/V4l2Device.h"
 
 namespace vcam {
 namespace {
 
-int Ioctl(int fd, unsigned long request, void* argument) {
-    int result;
-    do {
-        result = ioctl(fd, request, argument);
-    } while (result < 0 && errno == EINTR);
-    return result < 0 ? errno : 0;
-}
+using v4l2::Ioctl;
 
 bool QueryCapabilities(int fd, v4l2_capability& cap) {
     cap = {};

@@ -45,13 +45,7 @@ public slots:
 };
 
 bool WaitFor(const std::function<bool()>& done, int milliseconds = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return ProcessEventsUntil(done, milliseconds);
 }
 
 // A picture of width x height in four colours (red at the top left).

@@ -4,7 +4,6 @@
 // while it works, in each language (timelapse-dialog-en.png, timelapse-progress-zh.png, ...).
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <cstdlib>
 #include <filesystem>
@@ -27,13 +26,7 @@ namespace fs = std::filesystem;
 namespace {
 
 bool WaitFor(const std::function<bool()>& done, int milliseconds = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return ProcessEventsUntil(done, milliseconds);
 }
 
 class TimeLapseDialogTest : public CaptureTest {

@@ -112,6 +112,24 @@ TEST(YuyvConverter, RefusesWhatItCannotConvert) {
     EXPECT_TRUE(converter.Convert(good, 64, 32, yuyv));
 }
 
+// A picture handed on again is told from a new one: a new picture of a live camera differs
+// in its noise all over, a repeat in nothing.
+TEST(PictureFingerprint, TellsARepeatFromANewPicture) {
+    std::vector<uint8_t> picture(968 * 241), next;
+    uint32_t noise = 12345;
+    auto draw = [&](std::vector<uint8_t>& pixels) {
+        for (uint8_t& byte : pixels)
+            byte = static_cast<uint8_t>((noise = noise * 1664525u + 1013904223u) >> 27);
+    };
+    draw(picture);
+    next = picture;
+    EXPECT_EQ(PictureFingerprint(picture.data(), static_cast<long>(picture.size())),
+              PictureFingerprint(next.data(), static_cast<long>(next.size())));
+    draw(next);
+    EXPECT_NE(PictureFingerprint(picture.data(), static_cast<long>(picture.size())),
+              PictureFingerprint(next.data(), static_cast<long>(next.size())));
+}
+
 // The notice fills the device's size with its background and carries text.
 TEST(NoticePicture, BackgroundWithText) {
     static int argc = 1;

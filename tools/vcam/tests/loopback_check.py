@@ -290,28 +290,36 @@ def main():
     check(all(len(frames.counters) == 20 for frames in both), "two readers at once both get pictures")
     check(wait_for(lambda: clients_now() == 0, 10), "connection closed after both")
 
-    # The camera leaves the network and comes back: one reader, never reopened.
-    phases = []
+    # The camera leaves the network and comes back: one reader, never reopened. Under the
+    # emulated processor a notice may come between early camera pictures too, so only what
+    # the reader gets after the camera is gone counts.
+    seen = {"camera": False, "gone": False}
+    after = []
     lock = threading.Lock()
+
+    def back_again():
+        return len(after) >= 2 and after[-1] == "camera" and "notice" in after[:-1]
 
     def follow(frame, width, height):
         kind = kind_of(frame, width, height)
         with lock:
-            if not phases or phases[-1] != kind:
-                phases.append(kind)
-            return len(phases) < 8 and not (phases[-3:] == ["camera", "notice", "camera"])
+            seen["camera"] = seen["camera"] or kind == "camera"
+            if seen["gone"] and (not after or after[-1] != kind):
+                after.append(kind)
+            return not back_again()
     reader = Reader(node, follow)
-    check(wait_for(lambda: "camera" in phases, 120), "reader sees the camera")
+    check(wait_for(lambda: seen["camera"], 120), "reader sees the camera")
     camsim.send_signal(signal.SIGTERM)
     camsim.wait(30)
-    check(wait_for(lambda: phases[-1:] == ["notice"], 60), "camera gone: the notice picture")
+    with lock:
+        seen["gone"] = True
+    check(wait_for(lambda: "notice" in after, 60), "camera gone: the notice picture")
     camsim = start([os.path.join(BIN, "skelvane-camsim"), "--address", "127.0.0.1", "--port",
                     str(PORT), "--size", "%dx%d" % CAMERA_SIZE], stdin=subprocess.PIPE,
                    stdout=subprocess.DEVNULL)
     reader.wait(180)
     with lock:
-        check(phases[-3:] == ["camera", "notice", "camera"],
-              "camera back in the same reader: %s" % phases)
+        check(back_again(), "camera back in the same reader: %s" % after)
 
     # The viewer's device list: vivid and the wireless camera, not the loopback device.
     listing = tool("skelvane-devices").stdout

@@ -7,7 +7,6 @@
 // start-up of either side does not count. Files go to $SKELVANE_BENCH_DIR, else the
 // system's temporary folder.
 #include <benchmark/benchmark.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 
 #include "Skelvane/capture/FrameBuffer.h"
 #include "Skelvane/capture/MovieFileWriter.h"
+#include "bench/capture/BenchFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -145,17 +145,11 @@ BENCHMARK(BM_AppendFrame640x480)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* chosen = std::getenv("SKELVANE_BENCH_DIR");
-    std::string pattern =
-        (fs::path(chosen ? chosen : fs::temp_directory_path().string()) / "skelvane-movie-XXXXXX")
-            .string();
-    if (mkdtemp(pattern.data()) == nullptr) return 1;
-    WorkFolder() = pattern;
+    const BenchFolder folder("skelvane-movie");
+    if (folder.Path().empty()) return 1;
+    WorkFolder() = folder.Path();
     // One core: the recording runs on the streaming thread alone.
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(sched_getcpu(), &one);
-    sched_setaffinity(0, sizeof(one), &one);
+    PinToOneCore();
     Frames();
 
     benchmark::Initialize(&argc, argv);
@@ -171,7 +165,5 @@ int main(int argc, char** argv) {
     std::printf("  ratio              %.3f  (goal <= 1.05)\n", ours / ffmpeg);
     std::printf("  stored bytes/frame %ju here, %ju by ffmpeg\n", BytesPerFrame("skelvane"),
                 BytesPerFrame("ffmpeg"));
-    std::error_code ignored;
-    fs::remove_all(WorkFolder(), ignored);
     return 0;
 }

@@ -4,7 +4,6 @@
 // the builder still opens, reads and decodes 1000 files. Files go to $SKELVANE_BENCH_DIR,
 // else the system's temporary folder.
 #include <benchmark/benchmark.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 #include <vector>
 
 #include "Skelvane/capture/TimeLapseMovie.h"
+#include "bench/capture/BenchFolder.h"
 #include "platform/imaging/Imaging.h"
 #include "platform/registry/Registry.h"
 
@@ -101,31 +101,23 @@ BENCHMARK(BM_TimeLapse1000Pictures1280x720)->Unit(benchmark::kSecond)->Iteration
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* chosen = std::getenv("SKELVANE_BENCH_DIR");
-    std::string pattern = (fs::path(chosen ? chosen : fs::temp_directory_path().string()) /
-                           "skelvane-timelapse-XXXXXX")
-                              .string();
-    if (mkdtemp(pattern.data()) == nullptr) return 1;
-    WorkFolder() = pattern;
-    registry::SetStoreFolders(pattern + "/config", "");
+    const BenchFolder folder("skelvane-timelapse");
+    if (folder.Path().empty()) return 1;
+    WorkFolder() = folder.Path();
+    registry::SetStoreFolders(folder.Path() + "/config", "");
     // One core: the builder is one thread, and the others are left to the preview.
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(sched_getcpu(), &one);
-    sched_setaffinity(0, sizeof(one), &one);
-    if (!WritePictures(pattern + "/pictures")) return 1;
+    PinToOneCore();
+    if (!WritePictures(folder.Path() + "/pictures")) return 1;
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     uintmax_t bytes = 0;
     for (int i = 0; i < kScenes; ++i)
-        bytes += fs::file_size(pattern + "/pictures/scene" + std::to_string(i));
+        bytes += fs::file_size(folder.Path() + "/pictures/scene" + std::to_string(i));
     std::printf(
         "\nTime-lapse of %d pictures of %dx%d, JPEG at quality 100 (%ju KiB each on "
         "average):\n  pictures_per_second above, on one core (goal >= 100)\n",
         kPictures, kWidth, kHeight, bytes / kScenes / 1024);
-    std::error_code ignored;
-    fs::remove_all(WorkFolder(), ignored);
     return 0;
 }
